@@ -1,0 +1,88 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <mutex>
+#include <vector>
+
+#include "base/queuedmessage.h"
+#include "base/sockethub.h"
+#include "base/timeutils.h"
+
+namespace vexalo {
+
+struct TimedMessage {
+  int delay_ms;
+  Tick trigger;
+  uint64_t sequence;  // keeps messages with the same trigger in posting order
+  QueuedMessage message;
+};
+
+// A thread's queue of posted and timed messages. Post, PostAfter, Clear and NextDelay may be
+// called from any thread; Get, Peek, Dispatch and ServeInvocations only on the owner thread.
+class EventQueue {
+ public:
+  // With a null hub the queue makes (and owns) a PhysicalSocketServer.
+  explicit EventQueue(SocketHub* hub = nullptr);
+  virtual ~EventQueue();
+  EventQueue(const EventQueue&) = delete;
+  EventQueue& operator=(const EventQueue&) = delete;
+
+  virtual void Stop();
+  virtual bool IsStopping() const;
+  virtual void Restart();
+
+  // One loop step: waits for the next message up to `wait_ms` (kWaitForever: no limit). False
+  // when stopping or when the wait ran out.
+  virtual bool Get(QueuedMessage* out, int wait_ms = kWaitForever);
+  // Like Get, but keeps the message so that the next Get returns it again.
+  virtual bool Peek(QueuedMessage* out, int wait_ms = kWaitForever);
+
+  virtual void Post(MessageTarget* target, uint32_t id = 0, MessagePayload* payload = nullptr);
+  // A negative delay is due at once.
+  virtual void PostAfter(int delay_ms, MessageTarget* target, uint32_t id = 0,
+                         MessagePayload* payload = nullptr);
+  // Removes matching messages and deletes their payloads; a null target matches every target,
+  // kAnyMessageId every id.
+  virtual void Clear(MessageTarget* target, uint32_t id = kAnyMessageId);
+
+  virtual void Dispatch(QueuedMessage* msg);
+  virtual void ServeInvocations() {}
+
+  // Milliseconds until the next message is due: 0 when one is waiting, kWaitForever when none.
+  virtual int NextDelay();
+
+  void SetHub(SocketHub* hub);
+  SocketHub* hub() const { return hub_; }
+
+  // Number of waiting messages (posted, timed and a held peek), for tests and diagnostics.
+  size_t Size();
+
+ protected:
+  // Removes matching messages; their payloads are handed to the caller to delete once no lock
+  // is held, so a payload destructor may itself destroy message targets.
+  void ClearLocked(MessageTarget* target, uint32_t id, std::vector<MessagePayload*>* discarded);
+  static void DeletePayloads(std::vector<MessagePayload*>* payloads);
+
+  std::recursive_mutex lock_;
+
+ private:
+  struct TriggerLater {
+    bool operator()(const TimedMessage& a, const TimedMessage& b) const {
+      if (a.trigger != b.trigger) return a.trigger > b.trigger;
+      return a.sequence > b.sequence;
+    }
+  };
+
+  SocketHub* hub_;
+  bool owns_hub_;
+  std::atomic<bool> stopping_{false};
+  bool peek_kept_ = false;
+  QueuedMessage peeked_;
+  std::deque<QueuedMessage> posted_;
+  std::vector<TimedMessage> timed_;  // a heap ordered by TriggerLater
+  uint64_t next_sequence_ = 0;
+};
+
+}  // namespace vexalo

@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Installs what is needed, builds everything (tests, benchmarks, fuzz corpus replays) and runs
+# the whole suite; then builds with AddressSanitizer + UndefinedBehaviorSanitizer and runs the
+# fast tests again.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash tools/install-deps.sh
+jobs=$(nproc)
+
+bash tools/build.sh build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+ctest --test-dir build --output-on-failure -j "$jobs"
+
+bash tools/build.sh build-asan -DCMAKE_BUILD_TYPE=Debug -DVEXALO_SANITIZE=ON -DVEXALO_BUILD_BENCH=OFF
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  ctest --test-dir build-asan --output-on-failure -j "$jobs" -L fast
