@@ -121,17 +121,23 @@ TEST(LoopThreadTest, SimultaneousCrossInvokesBothComplete) {
   first.Start();
   second.Start();
   std::atomic<int> served{0};
+  std::atomic<int> rounds_done{0};
   FunctionTarget count([&](QueuedMessage*) { ++served; });
-  for (int round = 0; round < 50; ++round) {
-    FunctionTarget on_first([&](QueuedMessage*) { second.Invoke(&count); });
-    FunctionTarget on_second([&](QueuedMessage*) { first.Invoke(&count); });
+  // Each thread invokes the other at the same moment; both must get through.
+  FunctionTarget on_first([&](QueuedMessage*) {
+    second.Invoke(&count);
+    ++rounds_done;
+  });
+  FunctionTarget on_second([&](QueuedMessage*) {
+    first.Invoke(&count);
+    ++rounds_done;
+  });
+  for (int round = 1; round <= 50; ++round) {
     first.Post(&on_first);
     second.Post(&on_second);
-    // Wait for both rounds through a synchronous call behind them in each queue.
-    first.Invoke(&count);
-    second.Invoke(&count);
+    while (rounds_done.load() < 2 * round) std::this_thread::yield();
   }
-  EXPECT_EQ(served.load(), 200);
+  EXPECT_EQ(served.load(), 100);
 }
 
 TEST(LoopThreadTest, DestroyingTheTargetReleasesABlockedInvoke) {
