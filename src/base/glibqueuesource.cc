@@ -1,7 +1,9 @@
 #include "base/glibqueuesource.h"
 
 #include "base/eventqueue.h"
+#include "base/loopthread.h"
 #include "base/physicalsocketserver.h"
+#include "base/threadregistry.h"
 
 namespace vexalo {
 
@@ -31,12 +33,21 @@ GlibQueueSource::GlibQueueSource(EventQueue* queue, PhysicalSocketServer* hub,
   source_->owner = this;
   g_source_set_name(&source_->base, "vexalo event queue");
   g_source_add_unix_fd(&source_->base, hub->PollDescriptor(), G_IO_IN);
+  hub->SetPolledExternally(true);
   // Run whatever is already waiting at the first iteration.
   g_source_set_ready_time(&source_->base, 0);
   g_source_attach(&source_->base, context);
 }
 
+std::unique_ptr<GlibQueueSource> GlibQueueSource::ForMainThread() {
+  LoopThread* main_thread = ThreadRegistry::Instance().MainThread();
+  auto* hub = dynamic_cast<PhysicalSocketServer*>(main_thread->hub());
+  if (!hub) return nullptr;
+  return std::make_unique<GlibQueueSource>(main_thread, hub, nullptr);
+}
+
 GlibQueueSource::~GlibQueueSource() {
+  hub_->SetPolledExternally(false);
   g_source_destroy(&source_->base);
   g_source_unref(&source_->base);
 }
@@ -60,7 +71,7 @@ void GlibQueueSource::Drain() {
     msg = QueuedMessage();
     ++dispatched;
   }
-  int delay = dispatched == kMaxMessagesPerDispatch ? 0 : queue_->NextDelay();
+  int delay = dispatched == kMaxMessagesPerDispatch || hub_->MoreDue() ? 0 : queue_->NextDelay();
   g_source_set_ready_time(&source_->base,
                           delay < 0 ? -1 : g_source_get_time(&source_->base) + delay * 1000LL);
 }

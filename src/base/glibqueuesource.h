@@ -2,6 +2,8 @@
 
 #include <glib.h>
 
+#include <memory>
+
 namespace vexalo {
 
 class EventQueue;
@@ -16,6 +18,11 @@ class GlibQueueSource {
   // Attaches to `context` (null: the default main context).
   GlibQueueSource(EventQueue* queue, PhysicalSocketServer* hub, GMainContext* context = nullptr);
   ~GlibQueueSource();
+
+  // Drains the main thread's LoopThread from the default main context: what the UI thread
+  // sets up before it runs the GLib main loop. Null if that thread's hub is not a
+  // PhysicalSocketServer.
+  static std::unique_ptr<GlibQueueSource> ForMainThread();
   GlibQueueSource(const GlibQueueSource&) = delete;
   GlibQueueSource& operator=(const GlibQueueSource&) = delete;
 

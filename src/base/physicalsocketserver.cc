@@ -4,30 +4,17 @@
 #include <poll.h>
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
-#include <cstring>
+#include <algorithm>
+
+#include "base/physicalsocket.h"
+#include "base/socketdispatcher.h"
 
 namespace vexalo {
 namespace {
 
 constexpr uint64_t kWakeUpKey = 0;
-constexpr int kMaxEventsPerWait = 64;
-
-uint32_t ToEpollEvents(uint32_t flags) {
-  uint32_t events = 0;
-  if (flags & (kfRead | kfClose)) events |= EPOLLIN | EPOLLRDHUP;
-  if (flags & (kfWrite | kfConnect)) events |= EPOLLOUT;
-  return events;
-}
-
-int PendingError(int fd) {
-  int error = 0;
-  socklen_t len = sizeof(error);
-  if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &len) != 0) return 0;
-  return error;
-}
 
 }  // namespace
 
@@ -45,6 +32,33 @@ PhysicalSocketServer::PhysicalSocketServer() {
 PhysicalSocketServer::~PhysicalSocketServer() {
   if (wake_fd_ >= 0) close(wake_fd_);
   if (epoll_fd_ >= 0) close(epoll_fd_);
+}
+
+EventSocket* PhysicalSocketServer::CreateSocket(int type) {
+  auto* socket = new PhysicalSocket(this);
+  if (!socket->Create(type)) {
+    delete socket;
+    return nullptr;
+  }
+  return socket;
+}
+
+EventSocket* PhysicalSocketServer::CreateEventSocket(int type) {
+  auto* socket = new SocketDispatcher(this);
+  if (!socket->Create(type)) {
+    delete socket;
+    return nullptr;
+  }
+  return socket;
+}
+
+SocketDispatcher* PhysicalSocketServer::WrapSocket(int fd, int type) {
+  auto* socket = new SocketDispatcher(this);
+  if (!socket->Adopt(fd, type)) {
+    delete socket;
+    return nullptr;
+  }
+  return socket;
 }
 
 void PhysicalSocketServer::WakeUp() {
@@ -71,54 +85,80 @@ bool PhysicalSocketServer::WaitForWakeUpOnly(int ms) {
   return true;
 }
 
+void PhysicalSocketServer::ApplyInterest() {
+  for (uint64_t key : dirty_) {
+    auto it = registrations_.find(key);
+    if (it == registrations_.end()) continue;
+    Registration& reg = it->second;
+    reg.dirty = false;
+    bool closing = reg.dispatcher->IsClosePending();
+    if (closing && std::find(closing_.begin(), closing_.end(), key) == closing_.end()) {
+      closing_.push_back(key);
+    }
+    uint32_t wanted = closing ? 0 : reg.dispatcher->GetEpollInterest();
+    if (wanted == reg.registered || reg.fd < 0) continue;
+    epoll_event ev{};
+    ev.events = wanted;
+    ev.data.u64 = key;
+    int op = reg.registered == 0 ? EPOLL_CTL_ADD : (wanted == 0 ? EPOLL_CTL_DEL : EPOLL_CTL_MOD);
+    if (epoll_ctl(epoll_fd_, op, reg.fd, &ev) == 0 || op == EPOLL_CTL_DEL) reg.registered = wanted;
+  }
+  dirty_.clear();
+}
+
+bool PhysicalSocketServer::ServiceClosing() {
+  bool delivered = false;
+  std::vector<uint64_t> keys;
+  keys.swap(closing_);
+  for (uint64_t key : keys) {
+    auto it = registrations_.find(key);
+    if (it == registrations_.end()) continue;
+    Dispatcher* dispatcher = it->second.dispatcher;
+    if (!dispatcher->IsClosePending()) continue;
+    if (dispatcher->ServicePendingClose()) delivered = true;
+    // Still pending (unread data): look again next round. The dispatcher may be gone now.
+    auto again = registrations_.find(key);
+    if (again != registrations_.end() && again->second.dispatcher->IsClosePending()) {
+      closing_.push_back(key);
+    }
+  }
+  return delivered;
+}
+
 bool PhysicalSocketServer::Wait(int ms, bool process_io) {
   if (!IsValid()) return false;
   if (!process_io) return WaitForWakeUpOnly(ms);
 
+  std::lock_guard<std::recursive_mutex> hold(lock_);
+  ApplyInterest();
+  bool delivered = !closing_.empty() && ServiceClosing();
+  delivered_last_round_ = delivered;
+  ApplyInterest();
+
   epoll_event events[kMaxEventsPerWait];
-  int n = epoll_wait(epoll_fd_, events, kMaxEventsPerWait, ms < 0 ? -1 : ms);
+  int n = epoll_wait(epoll_fd_, events, kMaxEventsPerWait, delivered ? 0 : (ms < 0 ? -1 : ms));
   if (n < 0) return errno == EINTR;
   for (int i = 0; i < n; ++i) {
-    if (events[i].data.u64 == kWakeUpKey) {
+    uint64_t key = events[i].data.u64;
+    if (key == kWakeUpKey) {
       ConsumeWakeUp();
-    } else {
-      HandleReady(events[i].data.u64, events[i].events);
+      continue;
     }
+    auto it = registrations_.find(key);
+    if (it == registrations_.end()) continue;
+    it->second.dispatcher->OnEpollEvents(events[i].events);
   }
   return true;
-}
-
-void PhysicalSocketServer::HandleReady(uint64_t key, uint32_t epoll_events) {
-  std::lock_guard<std::recursive_mutex> hold(lock_);
-  auto it = registrations_.find(key);
-  if (it == registrations_.end()) return;
-  Dispatcher* dispatcher = it->second.dispatcher;
-  uint32_t requested = dispatcher->GetRequestedEvents();
-  uint32_t flags = 0;
-  int error = 0;
-  if (epoll_events & (EPOLLERR | EPOLLHUP)) error = PendingError(it->second.fd);
-  if (epoll_events & (EPOLLIN | EPOLLRDHUP | EPOLLHUP | EPOLLERR)) {
-    flags |= requested & (kfRead | kfClose);
-  }
-  if (epoll_events & (EPOLLOUT | EPOLLERR | EPOLLHUP)) {
-    flags |= requested & (kfWrite | kfConnect);
-  }
-  if (flags == 0) return;
-  dispatcher->OnPreEvent(flags);
-  dispatcher->OnEvent(flags, error);
 }
 
 void PhysicalSocketServer::Add(Dispatcher* dispatcher) {
   std::lock_guard<std::recursive_mutex> hold(lock_);
   if (keys_.count(dispatcher)) return;
   uint64_t key = next_key_++;
-  int fd = dispatcher->GetDescriptor();
-  registrations_[key] = Registration{dispatcher, fd};
+  registrations_[key] = Registration{dispatcher, dispatcher->GetDescriptor(), 0, true};
   keys_[dispatcher] = key;
-  epoll_event ev{};
-  ev.events = ToEpollEvents(dispatcher->GetRequestedEvents());
-  ev.data.u64 = key;
-  if (fd >= 0) epoll_ctl(epoll_fd_, EPOLL_CTL_ADD, fd, &ev);
+  dirty_.push_back(key);
+  if (polled_externally_ && dirty_.size() == 1) WakeUp();
 }
 
 void PhysicalSocketServer::Remove(Dispatcher* dispatcher) {
@@ -126,7 +166,9 @@ void PhysicalSocketServer::Remove(Dispatcher* dispatcher) {
   auto it = keys_.find(dispatcher);
   if (it == keys_.end()) return;
   auto reg = registrations_.find(it->second);
-  if (reg->second.fd >= 0) epoll_ctl(epoll_fd_, EPOLL_CTL_DEL, reg->second.fd, nullptr);
+  if (reg->second.registered != 0 && reg->second.fd >= 0) {
+    epoll_ctl(epoll_fd_, EPOLL_CTL_DEL, reg->second.fd, nullptr);
+  }
   registrations_.erase(reg);
   keys_.erase(it);
 }
@@ -135,11 +177,16 @@ void PhysicalSocketServer::Update(Dispatcher* dispatcher) {
   std::lock_guard<std::recursive_mutex> hold(lock_);
   auto it = keys_.find(dispatcher);
   if (it == keys_.end()) return;
-  epoll_event ev{};
-  ev.events = ToEpollEvents(dispatcher->GetRequestedEvents());
-  ev.data.u64 = it->second;
-  int fd = registrations_[it->second].fd;
-  if (fd >= 0) epoll_ctl(epoll_fd_, EPOLL_CTL_MOD, fd, &ev);
+  Registration& reg = registrations_[it->second];
+  if (reg.dirty) return;
+  reg.dirty = true;
+  dirty_.push_back(it->second);
+  if (polled_externally_ && dirty_.size() == 1) WakeUp();
+}
+
+bool PhysicalSocketServer::MoreDue() {
+  std::lock_guard<std::recursive_mutex> hold(lock_);
+  return !dirty_.empty() || delivered_last_round_;
 }
 
 }  // namespace vexalo

@@ -9,6 +9,7 @@
 
 #include "base/loopthread.h"
 #include "base/physicalsocketserver.h"
+#include "base/threadregistry.h"
 
 namespace vexalo {
 namespace {
@@ -129,6 +130,19 @@ TEST_F(GlibQueueSourceTest, StoppedQueueDoesNotSpinTheLoop) {
   EXPECT_FALSE(g_main_context_pending(context_));
   queue_.Restart();
   queue_.Clear(nullptr);
+}
+
+TEST(GlibMainThreadTest, TheDefaultMainContextRunsTheMainThreadsQueue) {
+  auto source = GlibQueueSource::ForMainThread();
+  ASSERT_NE(source, nullptr);
+  LoopThread* main_thread = ThreadRegistry::Instance().MainThread();
+  ASSERT_TRUE(main_thread->IsCurrent());
+  std::atomic<bool> ran{false};
+  FunctionTarget target([&](QueuedMessage*) { ran = true; });
+  std::thread poster([&] { main_thread->Post(&target); });
+  poster.join();
+  for (int i = 0; i < 100 && !ran; ++i) g_main_context_iteration(nullptr, TRUE);
+  EXPECT_TRUE(ran);
 }
 
 }  // namespace
