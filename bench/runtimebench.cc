@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "base/eventqueue.h"
+#include "base/logging.h"
 #include "base/loopthread.h"
 #include "base/physicalsocketserver.h"
 #include "base/threadregistry.h"
@@ -154,6 +155,18 @@ void BM_InvokeRoundTrip(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations());
 }
 BENCHMARK(BM_InvokeRoundTrip)->UseRealTime();
+
+// A log statement below the threshold: one integer comparison, nothing built.
+void BM_LogBelowThreshold(benchmark::State& state) {
+  ResetLogging();
+  int value = 0;
+  for (auto _ : state) {
+    LOG(kVerbose) << "value " << value << " of " << state.iterations();
+    benchmark::DoNotOptimize(++value);
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_LogBelowThreshold);
 
 }  // namespace
 }  // namespace vexalo
