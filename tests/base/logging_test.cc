@@ -10,7 +10,6 @@
 #include <cstring>
 #include <filesystem>
 #include <memory>
-#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -54,6 +53,26 @@ std::vector<std::string> SplitLines(const std::string& text) {
     start = end + 1;
   }
   return lines;
+}
+
+// '#' in `pattern` stands for one or more decimal digits, '%' for one or more lower-case hex
+// digits; every other character for itself.
+bool Matches(std::string_view text, std::string_view pattern) {
+  size_t at = 0;
+  for (char p : pattern) {
+    if (p == '#' || p == '%') {
+      const size_t start = at;
+      while (at < text.size() && ((text[at] >= '0' && text[at] <= '9') ||
+                                  (p == '%' && text[at] >= 'a' && text[at] <= 'f'))) {
+        ++at;
+      }
+      if (at == start) return false;
+    } else {
+      if (at == text.size() || text[at] != p) return false;
+      ++at;
+    }
+  }
+  return at == text.size();
 }
 
 class LoggingTest : public ::testing::Test {
@@ -263,9 +282,9 @@ TEST_F(LoggingTest, TimestampThenThreadIdPrefix) {
   LOG(kWarning) << "hi";
   char tid[32];
   std::snprintf(tid, sizeof(tid), "%lx", static_cast<unsigned long>(gettid()));
-  const std::regex layout(std::string(R"(\[\d{3,}:\d{3}\] \[)") + tid +
-                          R"(\] Warning\(logging_test\.cc:\d+\): hi\n)");
-  EXPECT_TRUE(std::regex_match(console_, layout)) << console_;
+  EXPECT_TRUE(
+      Matches(console_, "[#:#] [" + std::string(tid) + "] Warning(logging_test.cc:#): hi\n"))
+      << console_;
 
   console_.clear();
   LogTimestamps(false);
@@ -408,18 +427,22 @@ TEST_F(LoggingTest, SinkSwitchedWhileThreadsLog) {
   size_t total = console_.size();
   for (const auto& text : texts) total += text->size();
   EXPECT_GT(total, 0u);
-  const std::regex line(
-      R"((\[\d{3,}:\d{3}\] )?(\[[0-9a-f]+\] )?)"
-      R"((thread \d line \d+ end|)"
-      R"(Warning\(logging_test\.cc:\d+\): thread \d warn \d+ : \[0x00002746\] connection reset by peer))");
+  auto whole_line = [](std::string_view line) {
+    for (const char* prefix : {"", "[#:#] ", "[%] ", "[#:#] [%] "}) {
+      for (const char* body : {"thread # line # end",
+                               "Warning(logging_test.cc:#): thread # warn # : [0x00002746] "
+                               "connection reset by peer"}) {
+        if (Matches(line, std::string(prefix) + body)) return true;
+      }
+    }
+    return false;
+  };
   for (const auto& text : texts) {
     ASSERT_TRUE(text->empty() || text->back() == '\n');
-    for (const std::string& piece : SplitLines(*text)) {
-      ASSERT_TRUE(std::regex_match(piece, line)) << piece;
-    }
+    for (const std::string& piece : SplitLines(*text)) ASSERT_TRUE(whole_line(piece)) << piece;
   }
   for (const std::string& piece : SplitLines(console_)) {
-    ASSERT_TRUE(std::regex_match(piece, line)) << piece;
+    ASSERT_TRUE(whole_line(piece)) << piece;
   }
 }
 
