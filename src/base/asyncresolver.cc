@@ -1,11 +1,16 @@
 #include "base/asyncresolver.h"
 
+#include "base/logging.h"
 #include "base/socketaddress.h"
 
 namespace vexalo {
 
 AsyncResolver::AsyncResolver(std::string hostname) : hostname_(std::move(hostname)) {}
 
-void AsyncResolver::DoWork() { ip_ = SocketAddress::Lookup(hostname_, true); }
+void AsyncResolver::DoWork() {
+  LOG(kInfo) << "=== ASYNC DNS RESOLUTION (" << hostname_ << ") ===";
+  ips_ = SocketAddress::LookupAll(hostname_, kMaxAddresses, &error_);
+  ip_ = ips_.empty() ? 0 : ips_.front();
+}
 
 }  // namespace vexalo

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "base/signalthread.h"
 
@@ -16,6 +17,10 @@ class AsyncResolver : public SignalThread {
 
   // Valid once WorkDone has been emitted: the ip in host order, or 0 when the lookup failed.
   uint32_t ip() const { return ip_; }
+  // Every address found (at most kMaxAddresses) and the resolver's error; valid after WorkDone.
+  const std::vector<uint32_t>& ips() const { return ips_; }
+  int error() const { return error_; }
+  static constexpr size_t kMaxAddresses = 4;
   const std::string& hostname() const { return hostname_; }
 
  protected:
@@ -25,6 +30,9 @@ class AsyncResolver : public SignalThread {
  private:
   const std::string hostname_;
   std::atomic<uint32_t> ip_{0};
+  // Written by the worker before it reports, read on the owner thread after the report.
+  std::vector<uint32_t> ips_;
+  int error_ = 0;
 };
 
 }  // namespace vexalo

@@ -139,6 +139,30 @@ uint32_t SocketAddress::Lookup(const std::string& hostname, bool use_dns) {
   return ip;
 }
 
+std::vector<uint32_t> SocketAddress::LookupAll(const std::string& hostname, size_t max,
+                                               int* error) {
+  std::vector<uint32_t> ips;
+  *error = 0;
+  uint32_t ip;
+  if (StringToIP(hostname, &ip)) {
+    ips.push_back(ip);
+    return ips;
+  }
+  addrinfo hints{};
+  hints.ai_family = AF_INET;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* result = nullptr;
+  *error = getaddrinfo(hostname.c_str(), nullptr, &hints, &result);
+  for (addrinfo* a = result; a && ips.size() < max; a = a->ai_next) {
+    uint32_t found = ntohl(reinterpret_cast<sockaddr_in*>(a->ai_addr)->sin_addr.s_addr);
+    bool seen = false;
+    for (uint32_t known : ips) seen = seen || known == found;
+    if (!seen) ips.push_back(found);
+  }
+  if (result) freeaddrinfo(result);
+  return ips;
+}
+
 size_t SocketAddress::Hash() const {
   size_t h = std::hash<uint32_t>()(ip_) * 31 + port_;
   if (ip_ == 0) h ^= std::hash<std::string>()(hostname_);

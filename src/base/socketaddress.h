@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace vexalo {
 
@@ -64,6 +65,9 @@ class SocketAddress {
   // The ip of a name in host order, or 0. Numeric names need no DNS; otherwise blocks in
   // getaddrinfo when `use_dns` is true.
   static uint32_t Lookup(const std::string& hostname, bool use_dns);
+  // Every IPv4 address of a name, in the resolver's order (at most `max`), blocking; the
+  // getaddrinfo error (0 on success) in `error`.
+  static std::vector<uint32_t> LookupAll(const std::string& hostname, size_t max, int* error);
 
   size_t Hash() const;
 
