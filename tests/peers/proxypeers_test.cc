@@ -11,6 +11,7 @@
 #include "base/logging.h"
 #include "base/scriptedpeer.h"
 #include "base/socketerrors.h"
+#include "base/ssltcpadapter.h"
 #include "peerprocess.h"
 
 namespace vexalo {
@@ -218,6 +219,33 @@ TEST(PeerDanteTest, TunnelsWithoutAuthentication) {
   EchoServer echo;
   std::unique_ptr<EventSocket> socket(Socks5Proxy(dante.address(), "", ""));
   EXPECT_EQ(RoundTrip(socket.get(), echo.address()), -1);
+  // A destination by name is resolved by the proxy.
+  std::unique_ptr<EventSocket> named(Socks5Proxy(dante.address(), "", ""));
+  EXPECT_EQ(RoundTrip(named.get(), SocketAddress("localhost", echo.address().port(), false)), -1);
+}
+
+TEST(PeerSquidTest, ResolvesADestinationGivenByName) {
+  SquidPeer squid("");
+  ASSERT_TRUE(squid.started()) << squid.error();
+  EchoServer echo;
+  std::unique_ptr<EventSocket> socket(HttpsProxy(squid.address(), "", ""));
+  EXPECT_EQ(RoundTrip(socket.get(), SocketAddress("localhost", echo.address().port(), false)), -1);
+}
+
+// Our own far end of the "ssltcp" framing, relaying to the echo server.
+TEST(PeerSslTcpRelayTest, FramedConnectionReachesTheBackend) {
+  EchoServer echo;
+  TempDir dir;
+  uint16_t port = FreeLoopbackPort();
+  PeerProcess relay;
+  std::string error;
+  ASSERT_TRUE(relay.Start({"python3", std::string(VEXALO_SOURCE_DIR) + "/tests/servers/ssltcprelay.py",
+                           std::to_string(port), "127.0.0.1",
+                           std::to_string(echo.address().port())},
+                          port, dir.path() + "/relay.log", &error))
+      << error;
+  SslTcpAdapter socket(CurrentHub()->CreateEventSocket(kStreamSocket));
+  EXPECT_EQ(RoundTrip(&socket, SocketAddress(0x7F000001u, port)), -1);
 }
 
 // dante checks user names against the system's password database: the test makes a user.
