@@ -28,25 +28,25 @@ bool PhysicalSocket::Create(int type) {
   return fd_ >= 0;
 }
 
-SocketAddress PhysicalSocket::GetLocalAddress() const {
+namespace {
+
+using NameFunction = int (*)(int, sockaddr*, socklen_t*);
+
+SocketAddress AddressOf(int fd, NameFunction get_name) {
   sockaddr_in addr{};
   socklen_t len = sizeof(addr);
   SocketAddress result;
-  if (fd_ >= 0 && getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len) == 0) {
+  if (fd >= 0 && get_name(fd, reinterpret_cast<sockaddr*>(&addr), &len) == 0) {
     result.FromSockAddr(addr);
   }
   return result;
 }
 
-SocketAddress PhysicalSocket::GetRemoteAddress() const {
-  sockaddr_in addr{};
-  socklen_t len = sizeof(addr);
-  SocketAddress result;
-  if (fd_ >= 0 && getpeername(fd_, reinterpret_cast<sockaddr*>(&addr), &len) == 0) {
-    result.FromSockAddr(addr);
-  }
-  return result;
-}
+}  // namespace
+
+SocketAddress PhysicalSocket::GetLocalAddress() const { return AddressOf(fd_, getsockname); }
+
+SocketAddress PhysicalSocket::GetRemoteAddress() const { return AddressOf(fd_, getpeername); }
 
 int PhysicalSocket::Bind(const SocketAddress& address) {
   sockaddr_in addr;

@@ -71,10 +71,32 @@ std::string SquidConfig(const std::string& dir, uint16_t port, const std::string
   return config;
 }
 
-class SquidPeer {
+// A proxy program in its own folder, listening on a free loopback port.
+class ProxyPeer {
+ public:
+  bool started() const { return started_; }
+  const std::string& error() const { return error_; }
+  SocketAddress address() const { return SocketAddress(0x7F000001u, port_); }
+
+ protected:
+  ProxyPeer() : port_(FreeLoopbackPort()) {}
+  void Run(const std::vector<std::string>& argv) {
+    started_ = process_.Start(argv, port_, dir_.path() + "/out.log", &error_);
+  }
+
+  TempDir dir_;
+  uint16_t port_;
+
+ private:
+  PeerProcess process_;
+  bool started_ = false;
+  std::string error_;
+};
+
+class SquidPeer : public ProxyPeer {
  public:
   // `scheme`: "", "basic" or "digest".
-  explicit SquidPeer(const std::string& scheme) : port_(FreeLoopbackPort()) {
+  explicit SquidPeer(const std::string& scheme) {
     const std::string& d = dir_.path();
     std::string auth;
     if (scheme == "basic") {
@@ -89,19 +111,8 @@ class SquidPeer {
     }
     dir_.Write("squid.conf", SquidConfig(d, port_, auth));
     if (getuid() == 0) RunCommand({"chown", "-R", "proxy:proxy", d});
-    started_ = process_.Start({"squid", "-f", d + "/squid.conf", "-N"}, port_, d + "/out.log",
-                              &error_);
+    Run({"squid", "-f", d + "/squid.conf", "-N"});
   }
-  bool started() const { return started_; }
-  const std::string& error() const { return error_; }
-  SocketAddress address() const { return SocketAddress(0x7F000001u, port_); }
-
- private:
-  TempDir dir_;
-  uint16_t port_;
-  PeerProcess process_;
-  bool started_ = false;
-  std::string error_;
 };
 
 AsyncHttpsProxySocket* HttpsProxy(const SocketAddress& proxy, const std::string& user,
@@ -143,27 +154,16 @@ TEST(PeerSquidTest, TunnelsWithEachAuthenticationScheme) {
   }
 }
 
-class TinyproxyPeer {
+class TinyproxyPeer : public ProxyPeer {
  public:
-  TinyproxyPeer() : port_(FreeLoopbackPort()) {
+  TinyproxyPeer() {
     const std::string& d = dir_.path();
     dir_.Write("tinyproxy.conf",
                "Port " + std::to_string(port_) + "\nListen 127.0.0.1\nTimeout 30\n"
                "MaxClients 20\nAllow 127.0.0.1\nBasicAuth alice wonderland\n"
                "LogLevel Info\nUser nobody\nGroup nogroup\n");
-    started_ = process_.Start({"tinyproxy", "-d", "-c", d + "/tinyproxy.conf"}, port_,
-                              d + "/out.log", &error_);
+    Run({"tinyproxy", "-d", "-c", d + "/tinyproxy.conf"});
   }
-  bool started() const { return started_; }
-  const std::string& error() const { return error_; }
-  SocketAddress address() const { return SocketAddress(0x7F000001u, port_); }
-
- private:
-  TempDir dir_;
-  uint16_t port_;
-  PeerProcess process_;
-  bool started_ = false;
-  std::string error_;
 };
 
 TEST(PeerTinyproxyTest, ReconnectsAfterTheProxyClosesOn407) {
@@ -177,9 +177,9 @@ TEST(PeerTinyproxyTest, ReconnectsAfterTheProxyClosesOn407) {
   EXPECT_EQ(RoundTrip(bad.get(), echo.address()), kSocketAccessDenied);
 }
 
-class DantePeer {
+class DantePeer : public ProxyPeer {
  public:
-  explicit DantePeer(bool with_password) : port_(FreeLoopbackPort()) {
+  explicit DantePeer(bool with_password) {
     const std::string& d = dir_.path();
     std::string method = with_password ? "username" : "none";
     dir_.Write("danted.conf",
@@ -192,19 +192,8 @@ class DantePeer {
                "user.unprivileged: nobody\n"
                "client pass {\n  from: 127.0.0.0/8 to: 0.0.0.0/0\n}\n"
                "socks pass {\n  from: 127.0.0.0/8 to: 0.0.0.0/0\n}\n");
-    started_ = process_.Start({"danted", "-f", d + "/danted.conf", "-p", d + "/danted.pid"},
-                              port_, d + "/out.log", &error_);
+    Run({"danted", "-f", d + "/danted.conf", "-p", d + "/danted.pid"});
   }
-  bool started() const { return started_; }
-  const std::string& error() const { return error_; }
-  SocketAddress address() const { return SocketAddress(0x7F000001u, port_); }
-
- private:
-  TempDir dir_;
-  uint16_t port_;
-  PeerProcess process_;
-  bool started_ = false;
-  std::string error_;
 };
 
 AsyncSocks5ProxySocket* Socks5Proxy(const SocketAddress& proxy, const std::string& user,
