@@ -10,6 +10,8 @@ packages=(
   libssl-dev openssl libkrb5-dev gss-ntlmssp
   # real peers for the integration tests
   squid dante-server tinyproxy
+  # settings, secret store and desktop integration; a Secret Service for its tests
+  libsecret-1-dev libglib2.0-bin gnome-keyring dbus dbus-daemon python3
 )
 
 missing=()

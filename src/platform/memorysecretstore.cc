@@ -1,0 +1,42 @@
+#include "platform/memorysecretstore.h"
+
+namespace vexalo {
+
+MemorySecretStore::~MemorySecretStore() { ClearAll(); }
+
+SecretResult MemorySecretStore::Store(std::string_view key, std::string_view,
+                                      std::string_view secret) {
+  if (!available_) return SecretResult::kUnavailable;
+  ++store_calls_;
+  std::string& slot = items_[std::string(key)];
+  WipeString(&slot);
+  slot.assign(secret);
+  return SecretResult::kOk;
+}
+
+SecretResult MemorySecretStore::Lookup(std::string_view key, std::string* secret) {
+  if (!available_) return SecretResult::kUnavailable;
+  auto it = items_.find(key);
+  if (it == items_.end()) return SecretResult::kNotFound;
+  *secret = it->second;
+  return SecretResult::kOk;
+}
+
+SecretResult MemorySecretStore::Clear(std::string_view key) {
+  if (!available_) return SecretResult::kUnavailable;
+  auto it = items_.find(key);
+  if (it == items_.end()) return SecretResult::kNotFound;
+  WipeString(&it->second);
+  items_.erase(it);
+  return SecretResult::kOk;
+}
+
+SecretResult MemorySecretStore::ClearAll() {
+  if (!available_) return SecretResult::kUnavailable;
+  for (auto& [key, secret] : items_) WipeString(&secret);
+  const bool any = !items_.empty();
+  items_.clear();
+  return any ? SecretResult::kOk : SecretResult::kNotFound;
+}
+
+}  // namespace vexalo
