@@ -10,6 +10,8 @@
 #include "base/ssltcpadapter.h"
 #include "base/stackedservicesocket.h"
 #include "scriptedpeer.h"
+#include "tlstestpeer.h"
+#include "base/tlserrors.h"
 
 namespace vexalo {
 namespace {
@@ -140,6 +142,50 @@ TEST(StackedServiceSocketTest, SslTcpFramingThenPlainBytes) {
     return server.connections()[0]->received.size() == SslTcpAdapter::kClientHelloSize + 9;
   }));
   EXPECT_EQ(server.connections()[0]->received.substr(SslTcpAdapter::kClientHelloSize), "<stream/>");
+}
+
+// STARTTLS on the service socket: plain bytes, then TLS on the same connection; what is
+// written during the handshake goes out right after it.
+TEST(StackedServiceSocketTest, StartTlsUpgradesAndSendsWhatWaitedDuringTheHandshake) {
+  tlstest::TestPki pki;
+  std::string plain, secure;
+  std::atomic<bool> done{false};
+  tlstest::TlsTestServer server(tlstest::ServerOptions{pki.Issue(tlstest::CertOptions{})},
+                                [&](tlstest::ServerConnection& s) {
+                                  plain = s.RawRead(9);
+                                  s.RawWrite("<proceed/>");
+                                  if (s.Handshake()) secure = s.Read(8);
+                                  done = true;
+                                });
+  StackedServiceSocket socket(StackedServiceSocket::PROTO_TCP, ProxySettings(), "Vexalo/test");
+  socket.SetCaFile(pki.ca_file());
+  ServiceSocketWatcher watcher(&socket);
+  socket.Readable.Connect(&watcher, [&] {
+    if (watcher.received == "<proceed/>" && socket.GetState() == ServiceSocket::STATE_OPEN) {
+      ASSERT_TRUE(socket.StartTls("localhost"));
+      EXPECT_FALSE(socket.Write("<stream>", 8));  // waits for the handshake
+    }
+  });
+  socket.Connect(Loopback(server.port()));
+  ASSERT_TRUE(RunUntil([&] { return socket.GetState() == ServiceSocket::STATE_OPEN; }));
+  socket.Write("starttls!", 9);
+  ASSERT_TRUE(RunUntil([&] { return done.load(); }));
+  EXPECT_EQ(plain, "starttls!");
+  EXPECT_EQ(secure, "<stream>");
+  EXPECT_TRUE(watcher.Saw("tls"));
+}
+
+TEST(StackedServiceSocketTest, UntrustedCertificateClosesWithTheTlsError) {
+  tlstest::TestPki pki;
+  tlstest::TlsTestServer server(tlstest::ServerOptions{pki.Issue(tlstest::CertOptions{})},
+                                [](tlstest::ServerConnection& s) { s.Handshake(); });
+  StackedServiceSocket socket(StackedServiceSocket::PROTO_TCP, ProxySettings(), "Vexalo/test");
+  ServiceSocketWatcher watcher(&socket);  // the test CA is not trusted here
+  socket.Connected.Connect(&watcher, [&] { socket.StartTls("localhost"); });
+  socket.Connect(Loopback(server.port()));
+  ASSERT_TRUE(RunUntil([&] { return watcher.Saw("closed"); }));
+  EXPECT_EQ(socket.GetError(), ServiceSocket::ERROR_WINSOCK);
+  EXPECT_EQ(static_cast<uint32_t>(socket.GetSocketError()), 0x80090325u);
 }
 
 // A runner whose clock the test sets.
