@@ -9,7 +9,7 @@ packages=(
   libglib2.0-dev libexpat1-dev
   libssl-dev openssl libkrb5-dev gss-ntlmssp
   # real peers for the integration tests
-  squid dante-server tinyproxy
+  squid dante-server tinyproxy prosody
   # settings, secret store and desktop integration; a Secret Service for its tests
   libsecret-1-dev libglib2.0-bin gnome-keyring dbus dbus-daemon python3
 )

@@ -13,24 +13,10 @@
 #include "base/socketerrors.h"
 #include "base/ssltcpadapter.h"
 #include "peerprocess.h"
+#include "proxypeers.h"
 
 namespace vexalo {
 namespace {
-
-// An echo server behind the proxy.
-class EchoServer {
- public:
-  EchoServer() {
-    peer_.on_data = [](size_t, ScriptedPeer::Connection* c) {
-      c->Send(c->received);
-      c->received.clear();
-    };
-  }
-  SocketAddress address() const { return peer_.address(); }
-
- private:
-  ScriptedPeer peer_;
-};
 
 // Connects `socket` to the echo server and checks that bytes make the round trip. Returns the
 // close error when the proxy refuses, or -1 after a successful round trip.
@@ -49,71 +35,6 @@ int RoundTrip(EventSocket* socket, const SocketAddress& destination) {
   if (!RunUntil([&] { return echoed.size() >= 17 || events.closes > 0; })) return -3;
   return echoed == "through the proxy" ? -1 : -4;
 }
-
-std::string SquidConfig(const std::string& dir, uint16_t port, const std::string& auth) {
-  std::string config =
-      "http_port 127.0.0.1:" + std::to_string(port) + "\n"
-      "pinger_enable off\n"
-      "dns_nameservers 127.0.0.1\n"
-      "udp_incoming_address 127.0.0.1\n"
-      "cache deny all\n"
-      "shutdown_lifetime 0 seconds\n"
-      "cache_log " + dir + "/cache.log\n"
-      "access_log none\n"
-      "pid_filename " + dir + "/squid.pid\n"
-      "coredump_dir " + dir + "\n" +
-      auth;
-  if (auth.empty()) {
-    config += "http_access allow all\n";
-  } else {
-    config += "acl authed proxy_auth REQUIRED\nhttp_access allow authed\nhttp_access deny all\n";
-  }
-  return config;
-}
-
-// A proxy program in its own folder, listening on a free loopback port.
-class ProxyPeer {
- public:
-  bool started() const { return started_; }
-  const std::string& error() const { return error_; }
-  SocketAddress address() const { return SocketAddress(0x7F000001u, port_); }
-
- protected:
-  ProxyPeer() : port_(FreeLoopbackPort()) {}
-  void Run(const std::vector<std::string>& argv) {
-    started_ = process_.Start(argv, port_, dir_.path() + "/out.log", &error_);
-  }
-
-  TempDir dir_;
-  uint16_t port_;
-
- private:
-  PeerProcess process_;
-  bool started_ = false;
-  std::string error_;
-};
-
-class SquidPeer : public ProxyPeer {
- public:
-  // `scheme`: "", "basic" or "digest".
-  explicit SquidPeer(const std::string& scheme) {
-    const std::string& d = dir_.path();
-    std::string auth;
-    if (scheme == "basic") {
-      RunCommand({"sh", "-c", "printf 'alice:%s\\n' \"$(openssl passwd -apr1 wonderland)\" > " +
-                                  d + "/basic.passwd"});
-      auth = "auth_param basic program /usr/lib/squid/basic_ncsa_auth " + d +
-             "/basic.passwd\nauth_param basic realm vexalo\n";
-    } else if (scheme == "digest") {
-      dir_.Write("digest.passwd", "alice:wonderland\n");
-      auth = "auth_param digest program /usr/lib/squid/digest_file_auth " + d +
-             "/digest.passwd\nauth_param digest realm vexalo\n";
-    }
-    dir_.Write("squid.conf", SquidConfig(d, port_, auth));
-    if (getuid() == 0) RunCommand({"chown", "-R", "proxy:proxy", d});
-    Run({"squid", "-f", d + "/squid.conf", "-N"});
-  }
-};
 
 AsyncHttpsProxySocket* HttpsProxy(const SocketAddress& proxy, const std::string& user,
                                   const std::string& password) {
@@ -154,18 +75,6 @@ TEST(PeerSquidTest, TunnelsWithEachAuthenticationScheme) {
   }
 }
 
-class TinyproxyPeer : public ProxyPeer {
- public:
-  TinyproxyPeer() {
-    const std::string& d = dir_.path();
-    dir_.Write("tinyproxy.conf",
-               "Port " + std::to_string(port_) + "\nListen 127.0.0.1\nTimeout 30\n"
-               "MaxClients 20\nAllow 127.0.0.1\nBasicAuth alice wonderland\n"
-               "LogLevel Info\nUser nobody\nGroup nogroup\n");
-    Run({"tinyproxy", "-d", "-c", d + "/tinyproxy.conf"});
-  }
-};
-
 TEST(PeerTinyproxyTest, ReconnectsAfterTheProxyClosesOn407) {
   if (getenv("VEXALO_TEST_LOG")) LogToDebug(kVerbose);
   TinyproxyPeer tinyproxy;
@@ -176,25 +85,6 @@ TEST(PeerTinyproxyTest, ReconnectsAfterTheProxyClosesOn407) {
   std::unique_ptr<EventSocket> bad(HttpsProxy(tinyproxy.address(), "alice", "nope"));
   EXPECT_EQ(RoundTrip(bad.get(), echo.address()), kSocketAccessDenied);
 }
-
-class DantePeer : public ProxyPeer {
- public:
-  explicit DantePeer(bool with_password) {
-    const std::string& d = dir_.path();
-    std::string method = with_password ? "username" : "none";
-    dir_.Write("danted.conf",
-               "logoutput: " + d + "/danted.log\n"
-               "internal: 127.0.0.1 port = " + std::to_string(port_) + "\n"
-               "external: 127.0.0.1\n"
-               "clientmethod: none\n"
-               "socksmethod: " + method + "\n"
-               "user.privileged: root\n"
-               "user.unprivileged: nobody\n"
-               "client pass {\n  from: 127.0.0.0/8 to: 0.0.0.0/0\n}\n"
-               "socks pass {\n  from: 127.0.0.0/8 to: 0.0.0.0/0\n}\n");
-    Run({"danted", "-f", d + "/danted.conf", "-p", d + "/danted.pid"});
-  }
-};
 
 AsyncSocks5ProxySocket* Socks5Proxy(const SocketAddress& proxy, const std::string& user,
                                     const std::string& password) {

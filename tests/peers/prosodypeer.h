@@ -1,0 +1,55 @@
+#pragma once
+
+// A real XMPP server (Prosody) on 127.0.0.1 with STARTTLS and a certificate made for the test.
+#include <unistd.h>
+
+#include <string>
+
+#include "peerprocess.h"
+
+namespace vexalo {
+
+class ProsodyPeer {
+ public:
+  ProsodyPeer() : port_(FreeLoopbackPort()) {
+    const std::string& d = dir_.path();
+    RunCommand({"openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt",
+                "ec_paramgen_curve:P-256", "-nodes", "-keyout", d + "/key.pem", "-out",
+                d + "/cert.pem", "-days", "2", "-subj", "/CN=localhost", "-addext",
+                "subjectAltName=DNS:localhost,IP:127.0.0.1"});
+    RunCommand({"mkdir", "-p", d + "/data"});
+    dir_.Write("prosody.cfg.lua",
+               "run_as_root = true\n"
+               "daemonize = false\n"
+               "data_path = \"" + d + "/data\"\n"
+               "pidfile = \"" + d + "/prosody.pid\"\n"
+               "log = { info = \"" + d + "/prosody.log\" }\n"
+               "interfaces = { \"127.0.0.1\" }\n"
+               "c2s_ports = { " + std::to_string(port_) + " }\n"
+               "s2s_ports = { }\n"
+               "modules_disabled = { \"s2s\" }\n"
+               "modules_enabled = { \"roster\", \"saslauth\", \"tls\", \"disco\", \"ping\" }\n"
+               "c2s_require_encryption = true\n"
+               "allow_unencrypted_plain_auth = false\n"
+               "authentication = \"internal_plain\"\n"
+               "allow_registration = false\n"
+               "ssl = { certificate = \"" + d + "/cert.pem\"; key = \"" + d + "/key.pem\"; }\n"
+               "VirtualHost \"localhost\"\n");
+    started_ = process_.Start({"prosody", "--config", d + "/prosody.cfg.lua", "-F"}, port_,
+                              d + "/out.log", &error_);
+  }
+  bool started() const { return started_; }
+  const std::string& error() const { return error_; }
+  uint16_t port() const { return port_; }
+  // The server's certificate, to trust as a CA.
+  std::string certificate() const { return dir_.path() + "/cert.pem"; }
+
+ private:
+  TempDir dir_;
+  uint16_t port_;
+  PeerProcess process_;
+  bool started_ = false;
+  std::string error_;
+};
+
+}  // namespace vexalo
