@@ -33,10 +33,12 @@ std::string ToBase64(const std::string& bytes) {
 // The proxy's side of NTLM: a GSSAPI acceptor that knows one user from NTLM_USER_FILE.
 class NtlmAcceptor {
  public:
-  explicit NtlmAcceptor(const std::string& user_file) {
+  NtlmAcceptor(const std::string& user_file, bool spnego) {
     setenv("NTLM_USER_FILE", user_file.c_str(), 1);
     static const char kNtlm[] = "\x2b\x06\x01\x04\x01\x82\x37\x02\x02\x0a";
-    oid_ = gss_OID_desc{sizeof(kNtlm) - 1, const_cast<char*>(kNtlm)};
+    static const char kSpnego[] = "\x2b\x06\x01\x05\x05\x02";
+    oid_ = spnego ? gss_OID_desc{sizeof(kSpnego) - 1, const_cast<char*>(kSpnego)}
+                  : gss_OID_desc{sizeof(kNtlm) - 1, const_cast<char*>(kNtlm)};
     gss_OID_set_desc mechanisms{1, &oid_};
     OM_uint32 minor;
     ok_ = !GSS_ERROR(gss_acquire_cred(&minor, GSS_C_NO_NAME, GSS_C_INDEFINITE, &mechanisms,
@@ -70,22 +72,23 @@ class NtlmAcceptor {
   bool ok_ = false;
 };
 
-std::string AuthorizationToken(const std::string& request) {
-  const std::string key = "Proxy-Authorization: NTLM ";
+std::string AuthorizationToken(const std::string& request, const std::string& mechanism) {
+  const std::string key = "Proxy-Authorization: " + mechanism + " ";
   size_t at = request.rfind(key);
   if (at == std::string::npos) return "";
   size_t end = request.find("\r\n", at);
   return request.substr(at + key.size(), end - at - key.size());
 }
 
-int NtlmThroughScriptedProxy(const std::string& user, const std::string& password) {
+int NtlmThroughScriptedProxy(const std::string& user, const std::string& password,
+                             const std::string& mechanism = "NTLM") {
   char dir_template[] = "/tmp/vexalo-ntlm-XXXXXX";
   std::string dir = mkdtemp(dir_template);
   std::string user_file = dir + "/users";
   FILE* f = fopen(user_file.c_str(), "w");
   fputs("EXAMPLE:alice:wonderland\n", f);
   fclose(f);
-  NtlmAcceptor acceptor(user_file);
+  NtlmAcceptor acceptor(user_file, mechanism == "Negotiate");
   if (!acceptor.ok()) return -10;
 
   ScriptedPeer proxy;
@@ -99,21 +102,21 @@ int NtlmThroughScriptedProxy(const std::string& user, const std::string& passwor
     }
     while (answered < requests) {
       ++answered;
-      std::string token = AuthorizationToken(c->received);
+      std::string token = AuthorizationToken(c->received, mechanism);
       const std::string keep = "Proxy-Connection: Keep-Alive\r\nContent-Length: 0\r\n\r\n";
       if (answered == 1) {
-        c->Send("HTTP/1.1 407 Auth\r\nProxy-Authenticate: NTLM\r\n" + keep);
+        c->Send("HTTP/1.1 407 Auth\r\nProxy-Authenticate: " + mechanism + "\r\n" + keep);
         continue;
       }
       std::string answer;
       bool complete = false;
       if (!acceptor.Step(FromBase64(token), &answer, &complete)) {
-        c->Send("HTTP/1.1 407 Auth\r\nProxy-Authenticate: NTLM\r\n" + keep);
+        c->Send("HTTP/1.1 407 Auth\r\nProxy-Authenticate: " + mechanism + "\r\n" + keep);
       } else if (complete) {
         c->Send("HTTP/1.1 200 Connection established\r\n\r\n");
       } else {
-        c->Send("HTTP/1.1 407 Auth\r\nProxy-Authenticate: NTLM " + ToBase64(answer) + "\r\n" +
-                keep);
+        c->Send("HTTP/1.1 407 Auth\r\nProxy-Authenticate: " + mechanism + " " +
+                ToBase64(answer) + "\r\n" + keep);
       }
     }
   };
@@ -135,6 +138,11 @@ TEST(NtlmProxyTest, ExplicitCredentialsPassTheThreeMessageExchange) {
 TEST(NtlmProxyTest, WrongPasswordEndsInACredentialsError) {
   // Refused explicit credentials fall back to the default ones, which this machine lacks.
   EXPECT_EQ(NtlmThroughScriptedProxy("EXAMPLE\\alice", "wrong"), kSocketAccessDenied);
+}
+
+// Negotiate (SPNEGO) with NTLM inside, as proxies outside a Kerberos realm offer it.
+TEST(NtlmProxyTest, NegotiateFallsToNtlmWithExplicitCredentials) {
+  EXPECT_EQ(NtlmThroughScriptedProxy("EXAMPLE\\alice", "wonderland", "Negotiate"), -1);
 }
 
 }  // namespace
