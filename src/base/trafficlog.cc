@@ -16,8 +16,11 @@ std::string LinePrefix(std::string_view label, TrafficDirection direction) {
 
 // Keeps account names and passwords of form posts out of the log.
 bool IsPrivateLine(std::string_view line) {
+  // Form fields of account sign-ins, and HTTP credentials (Authorization and
+  // Proxy-Authorization headers carry passwords in Basic and tokens otherwise).
   return line.find("Email") != std::string_view::npos ||
-         line.find("Passwd") != std::string_view::npos;
+         line.find("Passwd") != std::string_view::npos ||
+         line.find("Authorization:") != std::string_view::npos;
 }
 
 }  // namespace

@@ -562,6 +562,8 @@ TEST(TrafficLogTest, TextLines) {
       {kIn, "a\r\r\nb\rc", {"[web] << a\r", "[web] << b\rc"}},
       {kOut, "user=me&Passwd=secret\nok", {"[web] >> ## TEXT REMOVED ##", "[web] >> ok"}},
       {kIn, "xEmailx\r\n", {"[web] << ## TEXT REMOVED ##"}},
+      {kOut, "CONNECT a:1 HTTP/1.0\r\nProxy-Authorization: Basic YTpi\r\n",
+       {"[web] >> CONNECT a:1 HTTP/1.0", "[web] >> ## TEXT REMOVED ##"}},
       // Case-sensitive, as the form fields are.
       {kOut, "email=a passwd=b", {"[web] >> email=a passwd=b"}},
       {kIn, std::string("nul\0byte", 8), {std::string("[web] << nul\0byte", 17)}},
