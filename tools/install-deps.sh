@@ -7,6 +7,7 @@ packages=(
   clang libclang-rt-14-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libglib2.0-dev libexpat1-dev
+  libstrophe-dev
   libssl-dev openssl libkrb5-dev gss-ntlmssp
   # real peers for the integration tests
   squid dante-server tinyproxy prosody

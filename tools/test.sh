@@ -11,5 +11,8 @@ bash tools/build.sh build -DCMAKE_BUILD_TYPE=RelWithDebInfo
 ctest --test-dir build --output-on-failure -j "$jobs"
 
 bash tools/build.sh build-asan -DCMAKE_BUILD_TYPE=Debug -DVEXALO_SANITIZE=ON -DVEXALO_BUILD_BENCH=OFF
-ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+# Full stacks on allocation, so that leak suppressions can name the library that leaked.
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:fast_unwind_on_malloc=0 \
+LSAN_OPTIONS=suppressions=$PWD/tests/lsan.supp \
+UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --test-dir build-asan --output-on-failure -j "$jobs" -L fast
