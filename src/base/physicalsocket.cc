@@ -86,29 +86,25 @@ int PhysicalSocket::DoConnect(const SocketAddress& address) {
   return -1;
 }
 
-int PhysicalSocket::Send(const void* data, size_t length) {
-  ssize_t n = send(fd_, data, length, MSG_NOSIGNAL);
-  if (n < 0) {
+int PhysicalSocket::SendResult(ssize_t sent) {
+  if (sent < 0) {
     RecordErrno();
     if (IsBlockingError(error_)) EnableEvents(kfWrite);
     return -1;
   }
   error_ = 0;
-  return static_cast<int>(n);
+  return static_cast<int>(sent);
+}
+
+int PhysicalSocket::Send(const void* data, size_t length) {
+  return SendResult(send(fd_, data, length, MSG_NOSIGNAL));
 }
 
 int PhysicalSocket::SendTo(const void* data, size_t length, const SocketAddress& address) {
   sockaddr_in addr;
   address.ToSockAddr(&addr);
-  ssize_t n = sendto(fd_, data, length, MSG_NOSIGNAL, reinterpret_cast<sockaddr*>(&addr),
-                     sizeof(addr));
-  if (n < 0) {
-    RecordErrno();
-    if (IsBlockingError(error_)) EnableEvents(kfWrite);
-    return -1;
-  }
-  error_ = 0;
-  return static_cast<int>(n);
+  return SendResult(sendto(fd_, data, length, MSG_NOSIGNAL, reinterpret_cast<sockaddr*>(&addr),
+                           sizeof(addr)));
 }
 
 int PhysicalSocket::Recv(void* buffer, size_t size) {

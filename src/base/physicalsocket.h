@@ -1,5 +1,7 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include "base/eventsocket.h"
 
 namespace vexalo {
@@ -43,6 +45,8 @@ class PhysicalSocket : public EventSocket {
   // Connects to a resolved address; -1 with a would-block error while in progress.
   int DoConnect(const SocketAddress& address);
   void RecordErrno();
+  // A send's result: the count, or -1 with the error recorded and writes re-armed on would-block.
+  int SendResult(ssize_t sent);
   // Event sockets re-arm these after would-block results; a blocking socket ignores them.
   virtual void EnableEvents(uint32_t flags) { (void)flags; }
   virtual void DisableEvents(uint32_t flags) { (void)flags; }

@@ -45,22 +45,32 @@ AutostartEntry::AutostartEntry(std::string dir, std::string executable, std::str
       executable_(std::move(executable)),
       product_name_(std::move(product_name)) {}
 
-std::string AutostartEntry::Contents() const {
-  const std::string exec = QuoteDesktopExec(executable_);
+std::string DesktopEntryContents(const std::string& executable, const std::string& name,
+                                 const std::string& arguments,
+                                 const std::function<void(GKeyFile*, const char*)>& more_keys) {
+  const std::string exec = QuoteDesktopExec(executable);
   if (exec.empty()) return std::string();
   GKeyFile* file = g_key_file_new();
   const char* group = G_KEY_FILE_DESKTOP_GROUP;
   g_key_file_set_string(file, group, G_KEY_FILE_DESKTOP_KEY_TYPE, "Application");
-  g_key_file_set_string(file, group, G_KEY_FILE_DESKTOP_KEY_NAME, product_name_.c_str());
-  g_key_file_set_string(file, group, G_KEY_FILE_DESKTOP_KEY_EXEC, (exec + " /autostart").c_str());
+  g_key_file_set_string(file, group, G_KEY_FILE_DESKTOP_KEY_NAME, name.c_str());
+  g_key_file_set_string(file, group, G_KEY_FILE_DESKTOP_KEY_EXEC, (exec + " " + arguments).c_str());
   g_key_file_set_boolean(file, group, G_KEY_FILE_DESKTOP_KEY_TERMINAL, FALSE);
-  g_key_file_set_boolean(file, group, "X-GNOME-Autostart-enabled", TRUE);
+  more_keys(file, group);
   gsize length = 0;
   gchar* data = g_key_file_to_data(file, &length, nullptr);
   std::string contents(data, length);
   g_free(data);
   g_key_file_free(file);
   return contents;
+}
+
+std::string AutostartEntry::Contents() const {
+  return DesktopEntryContents(executable_, product_name_, "/autostart",
+                              [](GKeyFile* file, const char* group) {
+                                g_key_file_set_boolean(file, group, "X-GNOME-Autostart-enabled",
+                                                       TRUE);
+                              });
 }
 
 bool AutostartEntry::Update(bool enabled) {

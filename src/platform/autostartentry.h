@@ -1,5 +1,8 @@
 #pragma once
 
+#include <glib.h>
+
+#include <functional>
 #include <string>
 
 namespace vexalo {
@@ -30,6 +33,12 @@ class AutostartEntry {
 // Quotes an executable path for the Exec key of a desktop entry: double quotes, with '"',
 // '`', '$' and '\' escaped and '%' doubled. Empty when the path cannot be expressed there.
 std::string QuoteDesktopExec(const std::string& path);
+
+// The text of a desktop entry that runs `executable` with `arguments`; `more_keys` adds keys to
+// its group. Empty when the program's path cannot be put into an entry.
+std::string DesktopEntryContents(const std::string& executable, const std::string& name,
+                                 const std::string& arguments,
+                                 const std::function<void(GKeyFile*, const char*)>& more_keys);
 
 // Writes a desktop entry file (mode 0644) through a temporary file and a rename.
 bool WriteDesktopFile(const std::string& path, const std::string& contents);

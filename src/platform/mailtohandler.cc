@@ -13,24 +13,13 @@ namespace vexalo {
 namespace {
 
 std::string EntryContents(const std::string& executable, const std::string& product_name) {
-  const std::string exec = QuoteDesktopExec(executable);
-  if (exec.empty()) return std::string();
-  GKeyFile* file = g_key_file_new();
-  const char* group = G_KEY_FILE_DESKTOP_GROUP;
-  g_key_file_set_string(file, group, G_KEY_FILE_DESKTOP_KEY_TYPE, "Application");
-  g_key_file_set_string(file, group, G_KEY_FILE_DESKTOP_KEY_NAME, product_name.c_str());
-  g_key_file_set_string(file, group, G_KEY_FILE_DESKTOP_KEY_EXEC, (exec + " /mailto %u").c_str());
-  g_key_file_set_string(file, group, G_KEY_FILE_DESKTOP_KEY_MIME_TYPE,
-                        (std::string(MailtoHandler::kContentType) + ";").c_str());
-  // Only a handler: the menu entry, if any, comes with the package.
-  g_key_file_set_boolean(file, group, G_KEY_FILE_DESKTOP_KEY_NO_DISPLAY, TRUE);
-  g_key_file_set_boolean(file, group, G_KEY_FILE_DESKTOP_KEY_TERMINAL, FALSE);
-  gsize length = 0;
-  gchar* data = g_key_file_to_data(file, &length, nullptr);
-  std::string contents(data, length);
-  g_free(data);
-  g_key_file_free(file);
-  return contents;
+  return DesktopEntryContents(
+      executable, product_name, "/mailto %u", [](GKeyFile* file, const char* group) {
+        g_key_file_set_string(file, group, G_KEY_FILE_DESKTOP_KEY_MIME_TYPE,
+                              (std::string(MailtoHandler::kContentType) + ";").c_str());
+        // Only a handler: the menu entry, if any, comes with the package.
+        g_key_file_set_boolean(file, group, G_KEY_FILE_DESKTOP_KEY_NO_DISPLAY, TRUE);
+      });
 }
 
 bool SetDefault(GAppInfo* app) {
