@@ -1,7 +1,8 @@
 #include "app/startoptions.h"
 
-#include <cstdio>
 #include <string_view>
+
+#include "base/logging.h"
 
 namespace vexalo {
 
@@ -17,24 +18,7 @@ std::optional<std::string_view> SwitchName(std::string_view arg) {
 }
 
 // Arguments come from anywhere: keep the message on one line and free of control bytes.
-std::string Printable(std::string_view text) {
-  constexpr size_t kMaxShown = 80;
-  std::string out;
-  for (unsigned char c : text) {
-    if (out.size() >= kMaxShown) {
-      out += "...";
-      break;
-    }
-    if (c < 0x20 || c == 0x7f) {
-      char escaped[8];
-      std::snprintf(escaped, sizeof(escaped), "\\x%02x", c);
-      out += escaped;
-    } else {
-      out.push_back(static_cast<char>(c));
-    }
-  }
-  return out;
-}
+std::string Printable(std::string_view text) { return PrintableText(text, 80); }
 
 }  // namespace
 

@@ -274,4 +274,19 @@ LogEntry::~LogEntry() {
   errno = saved_errno;
 }
 
+std::string PrintableText(std::string_view text, size_t max_bytes) {
+  std::string out;
+  for (unsigned char c : text.substr(0, max_bytes)) {
+    if (c < 0x20 || c == 0x7f) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof(escaped), "\\x%02x", c);
+      out += escaped;
+    } else {
+      out.push_back(static_cast<char>(c));
+    }
+  }
+  if (text.size() > max_bytes) out += "...";
+  return out;
+}
+
 }  // namespace vexalo

@@ -80,6 +80,10 @@ std::string ErrorName(uint32_t code, const ErrorNameEntry* table);
 // "[SSS:mmm] " for a time since start-up, at least three digits of seconds.
 std::string FormatLogTimestamp(int64_t elapsed_ms);
 
+// Text from outside (the network, the command line) made safe for one log or message line: at
+// most `max_bytes` of it, control bytes and DEL as \xNN, "..." when cut.
+std::string PrintableText(std::string_view text, size_t max_bytes);
+
 // One statement. The prefix is built on construction, the line is emitted on destruction.
 class LogEntry {
  public:

@@ -17,21 +17,7 @@ namespace vexalo {
 namespace {
 
 // Handed-over text comes from another process: one bounded line in the log.
-std::string ForLog(const std::string& text) {
-  constexpr size_t kMaxLogged = 2048;
-  std::string out;
-  for (unsigned char c : text.substr(0, kMaxLogged)) {
-    if (c < 0x20 || c == 0x7f) {
-      char escaped[8];
-      std::snprintf(escaped, sizeof(escaped), "\\x%02x", c);
-      out += escaped;
-    } else {
-      out.push_back(static_cast<char>(c));
-    }
-  }
-  if (text.size() > kMaxLogged) out += "...";
-  return out;
-}
+std::string ForLog(const std::string& text) { return PrintableText(text, 2048); }
 
 }  // namespace
 
