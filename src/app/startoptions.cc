@@ -106,12 +106,16 @@ std::string CommandLine::ErrorText() const {
     text = unknown.size() == 1 ? "unknown argument " : "unknown arguments ";
     for (size_t i = 0; i < unknown.size(); ++i) {
       if (i > 0) text += ", ";
-      text += "'" + Printable(unknown[i]) + "'";
+      text += '\'';
+      text += Printable(unknown[i]);
+      text += '\'';
     }
   }
   for (const std::string& arg : missing_value) {
     if (!text.empty()) text += "; ";
-    text += "'" + Printable(arg) + "' needs a value";
+    text += '\'';
+    text += Printable(arg);
+    text += "' needs a value";
   }
   return text + " (see --help)";
 }
