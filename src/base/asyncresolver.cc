@@ -10,7 +10,6 @@ AsyncResolver::AsyncResolver(std::string hostname) : hostname_(std::move(hostnam
 void AsyncResolver::DoWork() {
   LOG(kInfo) << "=== ASYNC DNS RESOLUTION (" << hostname_ << ") ===";
   ips_ = SocketAddress::LookupAll(hostname_, kMaxAddresses, &error_);
-  ip_ = ips_.empty() ? 0 : ips_.front();
 }
 
 }  // namespace vexalo

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -16,7 +15,7 @@ class AsyncResolver : public SignalThread {
   explicit AsyncResolver(std::string hostname);
 
   // Valid once WorkDone has been emitted: the ip in host order, or 0 when the lookup failed.
-  uint32_t ip() const { return ip_; }
+  uint32_t ip() const { return ips_.empty() ? 0 : ips_.front(); }
   // Every address found (at most kMaxAddresses) and the resolver's error; valid after WorkDone.
   const std::vector<uint32_t>& ips() const { return ips_; }
   int error() const { return error_; }
@@ -29,7 +28,6 @@ class AsyncResolver : public SignalThread {
 
  private:
   const std::string hostname_;
-  std::atomic<uint32_t> ip_{0};
   // Written by the worker before it reports, read on the owner thread after the report.
   std::vector<uint32_t> ips_;
   int error_ = 0;

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 
+#include "base/percentencoding.h"
+
 namespace vexalo {
 namespace {
 
@@ -24,7 +26,9 @@ class ZeroedSecret : public SecretTextImpl {
     if (nul_terminate) buffer[count] = '\0';
     return count;
   }
-  std::string UrlEncoded() const override { return UrlEncode(bytes_.get(), size_); }
+  std::string UrlEncoded() const override {
+    return UrlEncode(std::string_view(bytes_.get(), size_));
+  }
   std::unique_ptr<SecretTextImpl> Clone() const override {
     return std::make_unique<ZeroedSecret>(bytes_.get(), size_);
   }
@@ -37,25 +41,6 @@ class ZeroedSecret : public SecretTextImpl {
 }  // namespace
 
 void SecureZero(void* data, size_t size) { explicit_bzero(data, size); }
-
-std::string UrlEncode(const char* data, size_t size) {
-  static const char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  out.reserve(size * 3);
-  for (size_t i = 0; i < size; ++i) {
-    unsigned char c = static_cast<unsigned char>(data[i]);
-    bool unreserved = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
-                      (c >= '0' && c <= '9') || c == '-' || c == '.' || c == '_' || c == '~';
-    if (unreserved) {
-      out.push_back(static_cast<char>(c));
-    } else {
-      out.push_back('%');
-      out.push_back(kHex[c >> 4]);
-      out.push_back(kHex[c & 15]);
-    }
-  }
-  return out;
-}
 
 SecretText SecretText::FromClearText(const std::string& clear_text) {
   return SecretText(std::make_unique<ZeroedSecret>(clear_text.data(), clear_text.size()));

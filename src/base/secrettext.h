@@ -64,7 +64,4 @@ class ScopedClearText {
 // Overwrites memory with zeros in a way the compiler may not drop.
 void SecureZero(void* data, size_t size);
 
-// %-encodes everything but unreserved characters (RFC 3986).
-std::string UrlEncode(const char* data, size_t size);
-
 }  // namespace vexalo

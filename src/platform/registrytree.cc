@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "base/logging.h"
+#include "base/percentencoding.h"
 
 namespace vexalo {
 
@@ -40,21 +41,7 @@ bool IsPlainNameByte(unsigned char c) {
          c == '-' || c == '.' || c == '@' || c == '+';
 }
 
-std::string EscapeName(std::string_view name) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  out.reserve(name.size());
-  for (unsigned char c : name) {
-    if (IsPlainNameByte(c)) {
-      out.push_back(static_cast<char>(c));
-    } else {
-      out.push_back('%');
-      out.push_back(kHex[c >> 4]);
-      out.push_back(kHex[c & 15]);
-    }
-  }
-  return out;
-}
+std::string EscapeName(std::string_view name) { return PercentEncode(name, IsPlainNameByte); }
 
 int HexDigit(char c) {
   if (c >= '0' && c <= '9') return c - '0';

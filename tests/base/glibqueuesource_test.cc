@@ -115,7 +115,8 @@ TEST_F(GlibQueueSourceTest, ASelfRepostingHandlerDoesNotStarveOtherSources) {
   g_source_attach(idle, context_);
   g_source_unref(idle);
   queue_.Post(&target);
-  while (!idle_ran) g_main_context_iteration(context_, TRUE);
+  for (int i = 0; i < 10000 && !idle_ran; ++i) g_main_context_iteration(context_, TRUE);
+  EXPECT_TRUE(idle_ran);
   EXPECT_GE(reposts, 1);
   queue_.Clear(nullptr);
 }
