@@ -10,7 +10,9 @@ packages=(
   libstrophe-dev
   libssl-dev openssl libkrb5-dev gss-ntlmssp
   # real peers for the integration tests
-  squid dante-server tinyproxy prosody
+  squid dante-server tinyproxy prosody nginx python3-slixmpp
+  # HTTP: libcurl as the benchmark's anchor; libproxy for the system's proxy settings
+  libcurl4-openssl-dev libproxy-dev
   # settings, secret store and desktop integration; a Secret Service for its tests
   libsecret-1-dev libglib2.0-bin gnome-keyring dbus dbus-daemon python3
 )
