@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "peerprocess.h"
+#include "support/peerprocess.h"
 
 namespace vexalo {
 

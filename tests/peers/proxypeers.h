@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "base/scriptedpeer.h"
-#include "peerprocess.h"
+#include "support/peerprocess.h"
 
 namespace vexalo {
 

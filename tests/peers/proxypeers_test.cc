@@ -12,7 +12,7 @@
 #include "base/scriptedpeer.h"
 #include "base/socketerrors.h"
 #include "base/ssltcpadapter.h"
-#include "peerprocess.h"
+#include "support/peerprocess.h"
 #include "proxypeers.h"
 
 namespace vexalo {

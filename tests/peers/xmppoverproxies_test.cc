@@ -7,7 +7,7 @@
 #include <string>
 
 #include "base/stackedservicesocket.h"
-#include "peerprocess.h"
+#include "support/peerprocess.h"
 #include "prosodypeer.h"
 #include "proxypeers.h"
 

@@ -1,4 +1,4 @@
-#include "peerprocess.h"
+#include "support/peerprocess.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
