@@ -11,7 +11,8 @@ namespace vexalo {
 
 class ProsodyPeer {
  public:
-  ProsodyPeer() : port_(FreeLoopbackPort()) {
+  // `extra_config` is appended to the global section (modules, options of a test).
+  explicit ProsodyPeer(const std::string& extra_config = "") : port_(FreeLoopbackPort()) {
     const std::string& d = dir_.path();
     RunCommand({"openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt",
                 "ec_paramgen_curve:P-256", "-nodes", "-keyout", d + "/key.pem", "-out",
@@ -33,12 +34,21 @@ class ProsodyPeer {
                "allow_unencrypted_plain_auth = false\n"
                "authentication = \"internal_plain\"\n"
                "allow_registration = false\n"
-               "ssl = { certificate = \"" + d + "/cert.pem\"; key = \"" + d + "/key.pem\"; }\n"
-               "VirtualHost \"localhost\"\n");
+               "ssl = { certificate = \"" + d + "/cert.pem\"; key = \"" + d + "/key.pem\"; }\n" +
+               extra_config + "\nVirtualHost \"localhost\"\n");
     started_ = process_.Start({"prosody", "--config", d + "/prosody.cfg.lua", "-F"}, port_,
                               d + "/out.log", &error_);
   }
   bool started() const { return started_; }
+  // An account on "localhost" (simple names only); the server reads it at the next login.
+  void AddUser(const std::string& name, const std::string& password) const {
+    RunCommand({"mkdir", "-p", dir_.path() + "/data/localhost/accounts"});
+    dir_.Write("data/localhost/accounts/" + name + ".dat",
+               "return { [\"password\"] = \"" + password + "\"; };\n");
+  }
+  // Stops the server (the port stays reserved by nobody; a later test may restart one).
+  void Stop() { process_.Stop(); }
+  std::string log() const { return dir_.path() + "/prosody.log"; }
   const std::string& error() const { return error_; }
   uint16_t port() const { return port_; }
   // The server's certificate, to trust as a CA.
