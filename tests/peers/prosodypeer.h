@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <string>
+#include <vector>
 
 #include "support/peerprocess.h"
 
@@ -11,8 +12,16 @@ namespace vexalo {
 
 class ProsodyPeer {
  public:
-  // `extra_config` is appended to the global section (modules, options of a test).
-  explicit ProsodyPeer(const std::string& extra_config = "") : port_(FreeLoopbackPort()) {
+  // Our server modules for the service's own namespaces.
+  static constexpr const char* kOwnModules = VEXALO_SOURCE_DIR "/tests/servers/prosody";
+
+  // `extra_modules` are loaded besides the standard ones, also from our own modules in
+  // tests/servers/prosody/; `extra_config` is appended to the global section.
+  explicit ProsodyPeer(const std::vector<std::string>& extra_modules = {},
+                       const std::string& extra_config = "")
+      : port_(FreeLoopbackPort()) {
+    std::string modules;
+    for (const std::string& module : extra_modules) modules += ", \"" + module + "\"";
     const std::string& d = dir_.path();
     RunCommand({"openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt",
                 "ec_paramgen_curve:P-256", "-nodes", "-keyout", d + "/key.pem", "-out",
@@ -29,7 +38,9 @@ class ProsodyPeer {
                "c2s_ports = { " + std::to_string(port_) + " }\n"
                "s2s_ports = { }\n"
                "modules_disabled = { \"s2s\" }\n"
-               "modules_enabled = { \"roster\", \"saslauth\", \"tls\", \"disco\", \"ping\" }\n"
+               "plugin_paths = { \"" + std::string(kOwnModules) + "\" }\n"
+               "modules_enabled = { \"roster\", \"saslauth\", \"tls\", \"disco\", \"ping\"" +
+               modules + " }\n"
                "c2s_require_encryption = true\n"
                "allow_unencrypted_plain_auth = false\n"
                "authentication = \"internal_plain\"\n"
