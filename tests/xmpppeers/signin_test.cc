@@ -18,6 +18,7 @@
 #include "xmpp/stanzatask.h"
 #include "xmpp/xmppconnection.h"
 #include "xmpp/xmpptrafficlog.h"
+#include "xmpppeers/liveclient.h"
 
 namespace vexalo {
 namespace {
@@ -55,48 +56,6 @@ class StanzaCatcher : public StanzaTask {
   std::string request_id_;
 };
 
-// One sign-in attempt observed from outside; the runner owns (and deletes) the connection.
-class Attempt : public SlotHost {
- public:
-  Attempt(QueueTaskRunner* runner, const ConnectionSettings& settings, const std::string& ca_file) {
-    connection_ = new XmppConnection(runner);
-    auto socket = std::make_unique<StackedServiceSocket>(StackedServiceSocket::PROTO_TCP,
-                                                         ProxySettings(), "Vexalo/test");
-    if (!ca_file.empty()) socket->SetCaFile(ca_file);
-    socket_ = socket.get();
-    connection_->SignalStateChange.Connect(this, &Attempt::OnState);
-    connection_->SignalLogInput.Connect(this, [this](const char* b, size_t n) { log.LogInput(b, n); });
-    connection_->SignalLogOutput.Connect(this, [this](const char* b, size_t n) { log.LogOutput(b, n); });
-    EXPECT_EQ(connection_->Connect(settings, std::move(socket), nullptr), EngineResult::kOk);
-    connection_->Start();
-  }
-  ~Attempt() override {
-    if (connection_ != nullptr) connection_->engine()->Disconnect();
-  }
-  void OnState(EngineState state) {
-    states.push_back(state);
-    if (state == EngineState::kClosed) {
-      error = connection_->GetError();
-      socket_error = socket_->GetSocketError();
-      connection_ = nullptr;  // the runner deletes it soon
-    }
-  }
-  bool Open() const { return !states.empty() && states.back() == EngineState::kOpen; }
-  bool Closed() const { return !states.empty() && states.back() == EngineState::kClosed; }
-  XmppConnection* connection() const { return connection_; }
-  std::string Traffic() const { return traffic; }
-
-  std::vector<EngineState> states;
-  EngineError error = EngineError::kNone;
-  int socket_error = 0;
-  std::string traffic;
-  XmppTrafficLog log{[this](std::string_view line) { traffic.append(line).append("\n"); }};
-
- private:
-  XmppConnection* connection_;
-  ServiceSocket* socket_;
-};
-
 class PeerSignInTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
@@ -111,13 +70,7 @@ class PeerSignInTest : public ::testing::Test {
   void SetUp() override { ASSERT_TRUE(prosody_->started()) << prosody_->error(); }
 
   static ConnectionSettings Settings(const std::string& user, const std::string& password) {
-    ConnectionSettings settings;
-    settings.user = user;
-    settings.host = "localhost";
-    settings.password = SecretText::FromClearText(password);
-    settings.resource = "test";
-    settings.server = Loopback(prosody_->port());
-    return settings;
+    return LocalServerSettings(prosody_->port(), user, password);
   }
 
   QueueTaskRunner runner_;
@@ -126,8 +79,8 @@ class PeerSignInTest : public ::testing::Test {
 ProsodyPeer* PeerSignInTest::prosody_ = nullptr;
 
 TEST_F(PeerSignInTest, SignsInOverStartTlsAndTalksThroughStanzaTasks) {
-  Attempt alice(&runner_, Settings("alice", "wonderland"), prosody_->certificate());
-  Attempt bob(&runner_, Settings("bob", "builder"), prosody_->certificate());
+  LiveClient alice(&runner_, Settings("alice", "wonderland"), prosody_->certificate());
+  LiveClient bob(&runner_, Settings("bob", "builder"), prosody_->certificate());
   ASSERT_TRUE(RunUntil([&] { return (alice.Open() || alice.Closed()) && (bob.Open() || bob.Closed()); }));
   ASSERT_TRUE(alice.Open()) << EngineErrorName(alice.error) << "\n" << alice.Traffic();
   ASSERT_TRUE(bob.Open()) << EngineErrorName(bob.error);
@@ -164,14 +117,14 @@ TEST_F(PeerSignInTest, SignsInOverStartTlsAndTalksThroughStanzaTasks) {
 }
 
 TEST_F(PeerSignInTest, WrongPasswordIsRejected) {
-  Attempt attempt(&runner_, Settings("alice", "not-it"), prosody_->certificate());
+  LiveClient attempt(&runner_, Settings("alice", "not-it"), prosody_->certificate());
   ASSERT_TRUE(RunUntil([&] { return attempt.Closed(); }));
   EXPECT_EQ(attempt.error, EngineError::kAuthRejected) << EngineErrorName(attempt.error);
   EXPECT_EQ(attempt.states.size(), 2u);  // opening, closed: once each
 }
 
 TEST_F(PeerSignInTest, UntrustedCertificateEndsTheAttemptWithTheCertificateError) {
-  Attempt attempt(&runner_, Settings("alice", "wonderland"), "");
+  LiveClient attempt(&runner_, Settings("alice", "wonderland"), "");
   ASSERT_TRUE(RunUntil([&] { return attempt.Closed(); }));
   EXPECT_EQ(attempt.error, EngineError::kConnectionClosed) << EngineErrorName(attempt.error);
   EXPECT_EQ(attempt.socket_error, kSecUntrustedRoot) << TlsErrorName(attempt.socket_error);
@@ -194,7 +147,7 @@ TEST_F(PeerSignInTest, ServerClosingMidLoginEndsTheAttempt) {
   };
   ConnectionSettings settings = Settings("alice", "wonderland");
   settings.server = peer.address();
-  Attempt attempt(&runner_, settings, prosody_->certificate());
+  LiveClient attempt(&runner_, settings, prosody_->certificate());
   ASSERT_TRUE(RunUntil([&] { return attempt.Closed(); }));
   EXPECT_EQ(attempt.error, EngineError::kConnectionClosed) << EngineErrorName(attempt.error);
 }
@@ -202,7 +155,7 @@ TEST_F(PeerSignInTest, ServerClosingMidLoginEndsTheAttempt) {
 TEST_F(PeerSignInTest, RefusedConnection) {
   ConnectionSettings settings = Settings("alice", "wonderland");
   settings.server = Loopback(FreeLoopbackPort());
-  Attempt attempt(&runner_, settings, prosody_->certificate());
+  LiveClient attempt(&runner_, settings, prosody_->certificate());
   ASSERT_TRUE(RunUntil([&] { return attempt.Closed(); }));
   EXPECT_EQ(attempt.error, EngineError::kConnectionClosed);
   EXPECT_EQ(attempt.socket_error, 10061);
