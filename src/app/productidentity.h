@@ -8,6 +8,10 @@ namespace vexalo {
 // Appended to the internal name to form the main window's class name.
 inline constexpr std::string_view kMainWindowClassSuffix = " - Ombrix Xmpp Client GUI Window";
 
+// The maker's public web host (reachable on port 443); proxy detection asks proxies to
+// tunnel to it.
+inline constexpr std::string_view kMakerWebHost = "www.ombrix.com";
+
 // Who made the program and what it is called, from the build's version constants. The
 // registry root and the window class name are formed from these, never spelled out.
 struct ProductIdentity {
