@@ -12,7 +12,7 @@ packages=(
   # real peers for the integration tests
   squid dante-server tinyproxy prosody nginx python3-slixmpp
   # HTTP: libcurl as the benchmark's anchor; libproxy for the system's proxy settings
-  libcurl4-openssl-dev libproxy-dev
+  libcurl4-openssl-dev libproxy-dev libproxy1-plugin-webkit libproxy1-plugin-gsettings
   # settings, secret store and desktop integration; a Secret Service for its tests
   libsecret-1-dev libglib2.0-bin gnome-keyring dbus dbus-daemon python3
 )

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <mutex>
 
 #include "base/logging.h"
 #include "base/socketaddress.h"
@@ -256,24 +257,32 @@ void ApplyEntry(const ProxyListEntry& entry, ProxySettings* proxy) {
   proxy->address.SetPort(entry.port);
 }
 
+// One factory for the whole process, never freed: freeing it unloads libproxy's plug-ins,
+// and a PAC runner's thread-local data would then outlive its code (the detection thread
+// crashes as it exits). Calls are serialised.
+std::mutex g_libproxy_mutex;
+pxProxyFactory* g_libproxy_factory = nullptr;
+
 // libproxy's answer for `url`: the environment, the desktop's settings and PAC/WPAD as the
 // machine is set up. False when libproxy could not answer.
 bool AskLibproxy(const std::string& url, ProxySettings* proxy) {
-  pxProxyFactory* factory = px_proxy_factory_new();
-  if (!factory) {
-    LOG(kError) << "libproxy could not be set up";
-    return false;
+  char** answers = nullptr;
+  {
+    std::lock_guard<std::mutex> lock(g_libproxy_mutex);
+    if (g_libproxy_factory == nullptr) g_libproxy_factory = px_proxy_factory_new();
+    if (g_libproxy_factory == nullptr) {
+      LOG(kError) << "libproxy could not be set up";
+      return false;
+    }
+    answers = px_proxy_factory_get_proxies(g_libproxy_factory, url.c_str());
   }
-  char** answers = px_proxy_factory_get_proxies(factory, url.c_str());
   if (!answers) {
-    px_proxy_factory_free(factory);
     LOG(kWarning) << "libproxy gave no answer";
     return false;
   }
   std::vector<std::string> list;
   for (char** a = answers; *a; ++a) list.emplace_back(*a);
   px_proxy_factory_free_proxies(answers);
-  px_proxy_factory_free(factory);
   ProxyListEntry entry = ChooseFromProxyUrls(list);
   if (entry.type != PROXY_NONE) {
     // Only the chosen host and port: the answers may carry credentials.
