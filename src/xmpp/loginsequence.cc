@@ -2,6 +2,7 @@
 
 #include "base/logging.h"
 #include "xmpp/constants.h"
+#include "xmpp/servicedomains.h"
 
 namespace vexalo {
 
@@ -193,7 +194,7 @@ bool LoginSequence::AwaitBind() {
   bound_ = XmppAddress(bind->ChildText(kQnBindJid));
   const XmppAddress& user = engine_.GetUser();
   if (!bound_.HasResource() ||
-      (user.DomainPart() != kFallbackXmppHost && bound_.WithoutResource() != user)) {
+      (user.DomainPart() != CurrentServiceDomains().fallback_host && bound_.WithoutResource() != user)) {
     return Fail(EngineError::kBindFailed);
   }
   iq_id_ = engine_.NextId();

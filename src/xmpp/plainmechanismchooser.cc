@@ -7,8 +7,8 @@
 
 namespace vexalo {
 
-bool IsServiceAccountDomain(std::string_view domain) { return domain == kDefaultDomain; }
-
+// The service's own servers expect the whole address as the PLAIN identity; other XMPP
+// servers expect the local part alone.
 std::string PlainAuthIdentity(const XmppAddress& user) {
   if (IsServiceAccountDomain(user.DomainPart())) return user.ToString();
   return user.NodePart();

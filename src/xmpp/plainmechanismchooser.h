@@ -7,13 +7,10 @@
 
 #include "base/secrettext.h"
 #include "xmpp/mechanismchooser.h"
+#include "xmpp/servicedomains.h"
 #include "xmpp/xmppaddress.h"
 
 namespace vexalo {
-
-// True for accounts of the service itself, whose servers expect the whole address as the
-// PLAIN identity; other XMPP servers expect the local part alone.
-bool IsServiceAccountDomain(std::string_view domain);
 
 // The identity PLAIN presents for `user`: node@domain for the service's own accounts, the
 // node alone elsewhere (what standard servers take as the authentication identity).

@@ -1,0 +1,84 @@
+#include "app/loginmessages.h"
+
+#include <cstdlib>
+#include <string>
+
+namespace vexalo {
+namespace {
+
+struct Entry {
+  int id;
+  const char* german;
+  const char* english;
+};
+
+// "%d" marks where a number goes.
+constexpr Entry kEntries[] = {
+    {kMsgSignIn, "Anmelden", "Sign in"},
+    {kMsgOffline, "Offline", "Offline"},
+    {kMsgConnecting, "Verbinden", "Connecting"},
+    {kMsgSigningIn, "Anmeldung wird ausgeführt", "Signing in"},
+    {kMsgReconnecting, "Verbindung wird wiederhergestellt...", "Reconnecting..."},
+    {kMsgSuspended, "Wird eingestellt", "Suspended"},
+    {kMsgReconnectingNow, "Verbindung wird nun wiederhergestellt", "Reconnecting now"},
+    {kMsgReconnectingInSeconds, "Verbindung wird in %d Sek. wiederhergestellt",
+     "Reconnecting in %d sec."},
+    {kMsgReconnectingInMinutes, "Verbindung wird in %d Min. wiederhergestellt",
+     "Reconnecting in %d min."},
+    {kMsgClockExplanation,
+     "Ein abgelaufenes Authentifizierungszertifikat hat die Verbindung verhindert. Meist liegt "
+     "das an unterschiedlichen Uhrzeiten von Computer und Servern. Bitte prüfen Sie die Uhr "
+     "Ihres Computers und klicken Sie auf \"Wiederholen\".",
+     "An expired authentication certificate prevented the connection, most likely because the "
+     "clocks of this computer and the servers differ. Please check your computer's clock and "
+     "press Retry."},
+    {kMsgClockCaption, "Ups!", "Oops!"},
+    {kMsgAccountLocked, "Konto gesperrt", "Account locked"},
+    {kMsgWrongPassword, "Falscher Nutzername oder falsches Passwort",
+     "Wrong user name or password"},
+    {kMsgNoConnection, "Es konnte keine Verbindung zum Server hergestellt werden.",
+     "No connection to the server could be made."},
+    {kMsgInternalServerError, "Interner Serverfehler.", "Internal server error."},
+    {kMsgAuthenticationFailed, "Die Authentifizierung beim Server konnte nicht ausgeführt werden.",
+     "The authentication with the server failed."},
+    {kMsgSignInFailed, "Anmeldung fehlgeschlagen", "Sign-in failed"},
+    {kMsgErrorCaption, "Fehler", "Error"},
+    {kMsgSignedInElsewhere,
+     "Sie haben sich an einem anderen Ort angemeldet. Die Verbindung wird nicht automatisch "
+     "wiederhergestellt.",
+     "You signed in from another place. This client will not reconnect by itself."},
+};
+
+}  // namespace
+
+LoginMessages::Language LoginMessages::LanguageOfLocale(std::string_view locale) {
+  if (locale.size() >= 2 && locale.substr(0, 2) == "de" &&
+      (locale.size() == 2 || locale[2] == '_' || locale[2] == '.' || locale[2] == '@')) {
+    return Language::kGerman;
+  }
+  return Language::kEnglish;
+}
+
+LoginMessages LoginMessages::ForEnvironment() {
+  for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
+    const char* value = std::getenv(name);
+    if (value != nullptr && *value != '\0') return LoginMessages(LanguageOfLocale(value));
+  }
+  return LoginMessages(Language::kEnglish);
+}
+
+std::string LoginMessages::Text(int id) const {
+  for (const Entry& entry : kEntries) {
+    if (entry.id == id) return language_ == Language::kGerman ? entry.german : entry.english;
+  }
+  return {};
+}
+
+std::string LoginMessages::Text(int id, long number) const {
+  std::string text = Text(id);
+  const size_t mark = text.find("%d");
+  if (mark != std::string::npos) text.replace(mark, 2, std::to_string(number));
+  return text;
+}
+
+}  // namespace vexalo
