@@ -328,4 +328,10 @@ inline constexpr std::string_view kWebMailAlternativeDomain = "postalia.com";
 // XMPP host to connect to when nothing better is known.
 inline constexpr std::string_view kFallbackXmppHost = "xmpp.ombrix.com";
 
+// Entity capabilities of our client family: the caps node announced in presence, and the
+// features behind its ext keys (answered by DiscoInfoResponder).
+inline constexpr std::string_view kCapsNode = "http://www.ombrix.com/xmpp/client/caps";
+inline constexpr std::string_view kFeatureSession = "http://www.ombrix.com/xmpp/protocol/session";
+inline constexpr std::string_view kFeatureVoice = "http://www.ombrix.com/xmpp/protocol/voice/v1";
+
 }  // namespace vexalo
