@@ -15,6 +15,8 @@ packages=(
   libcurl4-openssl-dev libproxy-dev libproxy1-plugin-webkit libproxy1-plugin-gsettings
   # settings, secret store and desktop integration; a Secret Service for its tests
   libsecret-1-dev libglib2.0-bin gnome-keyring dbus dbus-daemon python3
+  # route changes in a private network namespace for the network monitor's test
+  iproute2
 )
 
 missing=()
