@@ -30,7 +30,10 @@ inline ConnectionSettings LocalServerSettings(uint16_t port, const std::string& 
 // One sign-in attempt observed from outside; the runner owns (and deletes) the connection.
 class LiveClient : public SlotHost {
  public:
-  LiveClient(QueueTaskRunner* runner, const ConnectionSettings& settings, const std::string& ca_file) {
+  // `authenticator` (optional) runs its pre-login step before the login and chooses the
+  // mechanism; without one the connection uses PLAIN with the password.
+  LiveClient(QueueTaskRunner* runner, const ConnectionSettings& settings, const std::string& ca_file,
+             std::unique_ptr<PreLoginAuthenticator> authenticator = nullptr) {
     connection_ = new XmppConnection(runner);
     auto socket = std::make_unique<StackedServiceSocket>(StackedServiceSocket::PROTO_TCP,
                                                          ProxySettings(), "Vexalo/test");
@@ -39,7 +42,8 @@ class LiveClient : public SlotHost {
     connection_->SignalStateChange.Connect(this, &LiveClient::OnState);
     connection_->SignalLogInput.Connect(this, [this](const char* b, size_t n) { log.LogInput(b, n); });
     connection_->SignalLogOutput.Connect(this, [this](const char* b, size_t n) { log.LogOutput(b, n); });
-    EXPECT_EQ(connection_->Connect(settings, std::move(socket), nullptr), EngineResult::kOk);
+    EXPECT_EQ(connection_->Connect(settings, std::move(socket), std::move(authenticator)),
+              EngineResult::kOk);
     connection_->Start();
   }
   ~LiveClient() override {
@@ -49,6 +53,7 @@ class LiveClient : public SlotHost {
     states.push_back(state);
     if (state == EngineState::kClosed) {
       error = connection_->GetError();
+      captcha = connection_->GetCaptchaChallenge();
       socket_error = socket_->GetSocketError();
       connection_ = nullptr;  // the runner deletes it soon
     }
@@ -60,6 +65,8 @@ class LiveClient : public SlotHost {
 
   std::vector<EngineState> states;
   EngineError error = EngineError::kNone;
+  // The pre-login step's challenge when it refused the account.
+  std::string captcha;
   int socket_error = 0;
   std::string traffic;
   XmppTrafficLog log{[this](std::string_view line) { traffic.append(line).append("\n"); }};
