@@ -16,3 +16,7 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:fast_unwind_on_malloc=0 \
 LSAN_OPTIONS=suppressions=$PWD/tests/lsan.supp \
 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --test-dir build-asan --output-on-failure -j "$jobs" -L fast
+
+# Every fuzz target for a short, bounded time with libFuzzer (clang, ASan+UBSan) on a copy of
+# its seed corpus; longer runs: fuzz/run.sh SECONDS.
+bash fuzz/run.sh 10

@@ -47,6 +47,13 @@ constexpr Entry kEntries[] = {
      "Sie haben sich an einem anderen Ort angemeldet. Die Verbindung wird nicht automatisch "
      "wiederhergestellt.",
      "You signed in from another place. This client will not reconnect by itself."},
+    {kMsgProxyAuthRequired,
+     "Der Proxyserver verlangt einen Nutzernamen und ein Passwort. Bitte tragen Sie sie in den "
+     "Proxy-Einstellungen ein.",
+     "The proxy server asks for a user name and password. Please enter them in the proxy "
+     "settings."},
+    {kMsgNotAnAddress, "Das ist keine gültige Adresse.", "That is not a valid address."},
+    {kMsgSignedIn, "Angemeldet als %s", "Signed in as %s"},
 };
 
 }  // namespace
@@ -78,6 +85,13 @@ std::string LoginMessages::Text(int id, long number) const {
   std::string text = Text(id);
   const size_t mark = text.find("%d");
   if (mark != std::string::npos) text.replace(mark, 2, std::to_string(number));
+  return text;
+}
+
+std::string LoginMessages::Text(int id, std::string_view value) const {
+  std::string text = Text(id);
+  const size_t mark = text.find("%s");
+  if (mark != std::string::npos) text.replace(mark, 2, value);
   return text;
 }
 

@@ -28,6 +28,9 @@ enum LoginMessageId : int {
   kMsgErrorCaption = 569,
   // Not among the window's stored texts: another sign-in with the same resource took over.
   kMsgSignedInElsewhere = 43101,
+  kMsgProxyAuthRequired = 43102,
+  kMsgNotAnAddress = 43103,
+  kMsgSignedIn = 43104,  // takes the address
 };
 
 class LoginMessages {
@@ -44,6 +47,8 @@ class LoginMessages {
   std::string Text(int id) const;
   // The text of `id` with its number filled in.
   std::string Text(int id, long number) const;
+  // The text of `id` with its text value filled in.
+  std::string Text(int id, std::string_view value) const;
   Language language() const { return language_; }
 
  private:

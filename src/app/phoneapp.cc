@@ -1,16 +1,157 @@
 #include "app/phoneapp.h"
 
+#include "app/chatsession.h"
 #include "app/settings.h"
+#include "app/signinsink.h"
 #include "base/logging.h"
+#include "base/stackedservicesocket.h"
+#include "xmpp/constants.h"
+#include "xmpp/xmppconnection.h"
 
 namespace vexalo {
+namespace {
+
+constexpr char kUserAgent[] = "Vexalo";
+
+bool IsConflict(const XmlElem* stream_error) {
+  if (stream_error == nullptr) return false;
+  for (const XmlElem* child = stream_error->FirstChildElement(); child != nullptr;
+       child = child->NextSiblingElement()) {
+    if (child->Name().LocalName() == "conflict") return true;
+  }
+  return false;
+}
+
+}  // namespace
 
 PhoneApp::PhoneApp(PhoneWindow* window, SettingsStore* settings)
     : window_(window), settings_(settings) {
   LOG(kVerbose) << "PhoneApp::PhoneApp";
 }
 
-PhoneApp::~PhoneApp() { LOG(kVerbose) << "PhoneApp::~PhoneApp"; }
+PhoneApp::~PhoneApp() {
+  LOG(kVerbose) << "PhoneApp::~PhoneApp";
+  session_.reset();
+  DropConnection();
+}
+
+void PhoneApp::DropConnection() {
+  if (session_ != nullptr) {
+    SignalSessionEnded();
+    session_.reset();
+  }
+  signed_in_ = false;
+  if (connection_ == nullptr) return;
+  XmppConnection* connection = connection_;
+  connection_ = nullptr;
+  connection->SignalStateChange.Disconnect(this);
+  connection->SignalLogInput.Disconnect(this);
+  connection->SignalLogOutput.Disconnect(this);
+  if (connection->engine() != nullptr) connection->engine()->Disconnect();
+  connection->Abort();
+}
+
+void PhoneApp::Login(LoginSettings settings) {
+  DropConnection();
+  signed_in_ = false;
+  logout_requested_ = false;
+  const ConnectionAttempt& attempt = settings.attempt;
+  auto socket = std::make_unique<StackedServiceSocket>(
+      attempt.protocol == ConnectionAttempt::kSslTcp ? StackedServiceSocket::PROTO_SSLTCP
+                                                     : StackedServiceSocket::PROTO_TCP,
+      attempt.proxy, kUserAgent);
+  if (!settings.ca_file.empty()) socket->SetCaFile(settings.ca_file);
+  socket->ProxyAuthenticationRequired.Connect(this, [this] {
+    if (sink_ != nullptr) sink_->OnProxyAuthenticationRequired();
+  });
+
+  ConnectionSettings connection_settings;
+  connection_settings.user = settings.account.NodePart();
+  connection_settings.host = settings.account.DomainPart();
+  connection_settings.password = settings.password;
+  connection_settings.auth_cookie = settings.token;
+  connection_settings.resource = settings.resource;
+  connection_settings.use_tls = settings.tls_required;
+  connection_settings.server = attempt.server;
+  connection_settings.server_host_name = attempt.server.hostname();
+  connection_settings.server_port = attempt.server.port();
+  connection_settings.tls_server_name = settings.tls_server_name;
+
+  connection_ = new XmppConnection(&runner_);
+  connection_->SignalStateChange.Connect(this, &PhoneApp::OnConnectionState);
+  connection_->SignalLogInput.Connect(
+      this, [this](const char* bytes, size_t n) { traffic_log_.LogInput(bytes, n); });
+  connection_->SignalLogOutput.Connect(
+      this, [this](const char* bytes, size_t n) { traffic_log_.LogOutput(bytes, n); });
+  if (connection_->Connect(connection_settings, std::move(socket),
+                           std::move(settings.authenticator)) != EngineResult::kOk) {
+    LOG(kError) << "PhoneApp::Login - the connection refused its settings";
+    XmppConnection* failed = connection_;
+    connection_ = nullptr;
+    delete failed;  // never started: still ours
+    if (sink_ != nullptr) sink_->HandleConnectionError(EngineError::kAuthFailed, "");
+    return;
+  }
+  connection_->Start();
+  if (sink_ != nullptr) sink_->SetLoginState(1);
+}
+
+void PhoneApp::Logout() {
+  if (connection_ == nullptr) return;
+  logout_requested_ = true;
+  if (connection_->engine() != nullptr) connection_->engine()->Disconnect();
+}
+
+void PhoneApp::SendKeepAlive() {
+  if (connection_ != nullptr && connection_->engine() != nullptr) {
+    connection_->engine()->SendRaw(" ");
+  }
+}
+
+void PhoneApp::OnConnectionState(EngineState state) {
+  if (connection_ == nullptr) return;
+  switch (state) {
+    case EngineState::kOpening:
+      if (sink_ != nullptr) sink_->SetLoginState(2);
+      return;
+    case EngineState::kOpen:
+      signed_in_ = true;
+      bound_ = connection_->GetBoundAddress();
+      session_ = std::make_unique<ChatSession>(connection_);
+      session_->SetStatus(ShowState::kOnline, false, "");
+      SignalSessionStarted(session_.get());
+      if (sink_ != nullptr) sink_->OnSignedIn(bound_);
+      return;
+    case EngineState::kNew:
+      return;
+    case EngineState::kClosed:
+      break;
+  }
+  EngineError error = connection_->GetError();
+  const std::string captcha = connection_->GetCaptchaChallenge();
+  const bool conflict = connection_->engine() != nullptr &&
+                        IsConflict(connection_->engine()->GetStreamError());
+  const bool was_signed_in = signed_in_;
+  // The runner deletes the finished task; nothing of it is touched after this.
+  connection_->SignalStateChange.Disconnect(this);
+  connection_ = nullptr;
+  signed_in_ = false;
+  if (was_signed_in) SignalSessionEnded();
+  session_.reset();
+  // A connection that could not even start reports no error; it failed all the same.
+  if (error == EngineError::kNone && !logout_requested_ && !was_signed_in) {
+    error = EngineError::kConnectionClosed;
+  }
+  LOG(kInfo) << "PhoneApp - connection closed: " << EngineErrorName(error);
+  if (sink_ == nullptr) return;
+  if (error == EngineError::kNone) {
+    sink_->OnSignedOut();
+  } else if (was_signed_in) {
+    sink_->OnConnectionLost(error, conflict);
+  } else {
+    sink_->HandleConnectionError(error, captcha);
+  }
+}
 
 void PhoneApp::OnUserSettingsChanged(const Settings&, const Settings&) {
   if (!IsSignedIn()) return;

@@ -1,16 +1,45 @@
 #pragma once
 
+#include <memory>
+#include <string>
+
+#include "app/connectionattempt.h"
+#include "base/queuetaskrunner.h"
+#include "base/secrettext.h"
 #include "base/signal.h"
+#include "xmpp/preloginauthenticator.h"
+#include "xmpp/streamengine.h"
+#include "xmpp/xmppaddress.h"
+#include "xmpp/xmpptrafficlog.h"
 
 namespace vexalo {
 
+class ChatSession;
 class PhoneWindow;
 class SettingsStore;
+class SignInSink;
+class XmppConnection;
 struct Settings;
 
-// The application object. It will own the XMPP connection, the session and call objects and
-// coordinate them; those come with signing in. Created by PhoneWindow's constructor and
-// deleted by its destructor.
+// What one sign-in attempt connects with.
+struct LoginSettings {
+  XmppAddress account;  // node and domain
+  std::string resource;
+  SecretText password;
+  SecretText token;
+  bool tls_required = true;
+  ConnectionAttempt attempt;
+  // Extra CA certificates for private servers.
+  std::string ca_file;
+  // Verify the server's certificate for this name rather than the account's domain.
+  std::string tls_server_name;
+  // The account service's token exchange runs first (service accounts only).
+  std::unique_ptr<PreLoginAuthenticator> authenticator;
+};
+
+// The application object: owns the XMPP connection of the current attempt, follows its state
+// and reports to the sign-in manager; the services of a signed-in connection hang off it.
+// Created by PhoneWindow's constructor and deleted by its destructor.
 class PhoneApp : public SlotHost {
  public:
   PhoneApp(PhoneWindow* window, SettingsStore* settings);
@@ -18,8 +47,20 @@ class PhoneApp : public SlotHost {
   PhoneApp(const PhoneApp&) = delete;
   PhoneApp& operator=(const PhoneApp&) = delete;
 
-  // Nothing signs in yet.
-  bool IsSignedIn() const { return false; }
+  void SetSignInSink(SignInSink* sink) { sink_ = sink; }
+  // Starts one attempt; a running one is dropped first.
+  void Login(LoginSettings settings);
+  // Ends the connection in order.
+  void Logout();
+  // Drops the connection without a word to the server or the sink (the network is gone).
+  void Abandon() { DropConnection(); }
+  // A space on the stream, so that idle connections survive proxies and NATs.
+  void SendKeepAlive();
+
+  bool IsSignedIn() const { return signed_in_; }
+  XmppConnection* connection() const { return connection_; }
+  QueueTaskRunner* runner() { return &runner_; }
+  const XmppAddress& bound_address() const { return bound_; }
 
   // The user changed the options: while signed in, the server-side copy is stored again.
   void OnUserSettingsChanged(const Settings& old_settings, const Settings& new_settings);
@@ -27,9 +68,27 @@ class PhoneApp : public SlotHost {
   PhoneWindow* window() const { return window_; }
   SettingsStore* settings() const { return settings_; }
 
+  // The services of the signed-in connection; null while not signed in.
+  ChatSession* session() const { return session_.get(); }
+
+  // A connection reached Open and its services started; and their end (before they go).
+  Signal<ChatSession*> SignalSessionStarted;
+  Signal<> SignalSessionEnded;
+
  private:
+  void OnConnectionState(EngineState state);
+  void DropConnection();
+
   PhoneWindow* window_;
   SettingsStore* settings_;
+  SignInSink* sink_ = nullptr;
+  QueueTaskRunner runner_;
+  XmppConnection* connection_ = nullptr;  // owned by the runner
+  XmppTrafficLog traffic_log_;
+  std::unique_ptr<ChatSession> session_;
+  XmppAddress bound_;
+  bool signed_in_ = false;
+  bool logout_requested_ = false;
 };
 
 }  // namespace vexalo

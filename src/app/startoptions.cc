@@ -65,6 +65,14 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
       o.help = true;
     } else if (*name == "version") {
       o.version = true;
+    } else if (*name == "console") {
+      o.console = true;
+    } else if (*name == "service") {
+      if (i + 1 < args.size() && !IsSwitch(args[i + 1])) {
+        o.service_overrides.push_back(args[++i]);
+      } else {
+        result.missing_value.push_back(arg);
+      }
     } else if (*name == "idmoraserver") {
       if (i + 1 < args.size() && !IsSwitch(args[i + 1])) {
         o.account_auth_server = args[++i];
@@ -132,6 +140,10 @@ std::string UsageText() {
          "  --log WORDS...        diagnostic log options, e.g. --log info debug tstamp\n"
          "  --diag WORDS...       the same, starting with \"diag\"\n"
          "  --nomutex             run beside another instance\n"
+         "  --console             the terminal front end (commands on standard input,\n"
+         "                        events on standard output; see the README)\n"
+         "  --service NAME=VALUE  where the service lives, e.g. xmpp_host=127.0.0.1\n"
+         "                        (also VEXALO_SERVICE_NAME in the environment)\n"
          "  --register            write the autostart entry (per the autostart option) and\n"
          "                        become the mail-link handler, then exit\n"
          "  --unregister          remove the autostart entry and the mail-link handler\n"

@@ -19,6 +19,9 @@ struct StartOptions {
   bool nomutex = false;           // no single-instance guard, no Process values
   bool help = false;
   bool version = false;
+  bool console = false;  // the terminal front end instead of a window
+  // "--service NAME=VALUE" (repeatable): where the service lives, for private deployments.
+  std::vector<std::string> service_overrides;
   // "/idmoraserver host:port": the account-token server.
   std::optional<std::string> account_auth_server;
   // "/mailto URL...": every argument after the switch, joined by spaces.

@@ -254,8 +254,12 @@ int TlsAdapter::Send(const void* data, size_t length) {
   if (error != 0) {
     state_ = TLS_ERROR;
     SetError(error);
-    // Nothing can be read any more: a close held back behind unread data is due now.
-    if (close_pending_) PostToSelf();
+    // The connection is dead and nothing reads its input any more, so the socket below may
+    // never report its close (it holds it back behind unread data): report it ourselves, once
+    // the caller is out of Send.
+    if (!close_pending_) close_error_ = error;
+    close_pending_ = true;
+    PostToSelf();
     return -1;
   }
   return static_cast<int>(length);
@@ -306,7 +310,7 @@ void TlsAdapter::HandleMessage(QueuedMessage*) {
   }
   if (state_ == TLS_CONNECTED && !readable_.empty()) {
     ReadEvent.Emit(this);
-  } else if (close_pending_) {
+  } else if (close_pending_ && !close_reported_) {
     close_pending_ = false;
     close_reported_ = true;
     CloseEvent.Emit(this, close_error_);

@@ -82,7 +82,14 @@ std::shared_ptr<TlsContext> TlsContext::Get(const std::string& extra_ca_file_pat
   std::shared_ptr<TlsContext> context(new TlsContext(ctx));
   SSL_CTX_set_min_proto_version(ctx, TLS1_2_VERSION);
   SSL_CTX_set_verify(ctx, SSL_VERIFY_PEER, nullptr);
-  if (SSL_CTX_set_default_verify_paths(ctx) != 1) {
+  // The system's hashed certificate folder is read lazily, one issuer at a time; parsing the
+  // whole bundle file up front costs hundreds of milliseconds per process. The bundle named by
+  // SSL_CERT_FILE is read only when there is no folder to use.
+  const char* cert_dir = std::getenv(X509_get_default_cert_dir_env());
+  const char* cert_file = std::getenv(X509_get_default_cert_file_env());
+  bool trusted = SSL_CTX_load_verify_dir(ctx, cert_dir ? cert_dir : X509_get_default_cert_dir()) == 1;
+  if (!trusted && cert_file != nullptr) trusted = SSL_CTX_load_verify_file(ctx, cert_file) == 1;
+  if (!trusted && SSL_CTX_set_default_verify_paths(ctx) != 1) {
     // Not fatal: the extra CA file may be all that is trusted on a bare system.
     LOG(kWarning) << "TlsContext: no system trust store: " << LastOpenSslError();
   }

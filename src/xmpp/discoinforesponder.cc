@@ -52,7 +52,9 @@ int DiscoInfoResponder::ProcessStart() {
 void DiscoInfoResponder::Answer(const XmlElem& request) {
   const XmppAddress sender(request.GetAttribute(kQnFrom));
   if (!sender.IsValid()) return;
-  const std::string& node = *CapsNodeOf(request);
+  const std::string* caps_node = CapsNodeOf(request);
+  if (caps_node == nullptr) return;
+  const std::string& node = *caps_node;
   auto bundle = bundles_.find(std::string_view(node).substr(kCapsNode.size() + 1));
   if (bundle == bundles_.end()) {
     LOG(kVerbose) << "DiscoInfoResponder::Answer - no bundle for " << node;

@@ -59,6 +59,14 @@ class ProsodyPeer {
   }
   // Stops the server (the port stays reserved by nobody; a later test may restart one).
   void Stop() { process_.Stop(); }
+  // Stops the server if it runs and starts it again on the same port with the same data.
+  bool Restart() {
+    process_.Stop();
+    const std::string& d = dir_.path();
+    started_ = process_.Start({"prosody", "--config", d + "/prosody.cfg.lua", "-F"}, port_,
+                              d + "/out.log", &error_);
+    return started_;
+  }
   std::string log() const { return dir_.path() + "/prosody.log"; }
   const std::string& error() const { return error_; }
   uint16_t port() const { return port_; }

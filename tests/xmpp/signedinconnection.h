@@ -21,6 +21,10 @@ class SignedInConnection {
   explicit SignedInConnection(std::string_view node = "alice", std::string_view domain = "example.net",
                               std::string_view resource = "desk") {
     connection_ = new XmppConnection(&runner);
+    // The runner deletes the connection once it closed; nothing may touch it after that.
+    connection_->SignalStateChange.Connect(&observer_, [this](EngineState state) {
+      if (state == EngineState::kClosed) closed_ = true;
+    });
     auto socket = std::make_unique<FakeServiceSocket>();
     socket_ = socket.get();
     ConnectionSettings settings;
@@ -52,16 +56,20 @@ class SignedInConnection {
     TakeSent();
   }
   ~SignedInConnection() {
-    if (!closed()) connection_->engine()->Disconnect();
+    if (!closed_) connection_->engine()->Disconnect();
     Pump();
   }
 
-  XmppConnection* connection() const { return connection_; }
-  bool open() const { return connection_->engine()->GetState() == EngineState::kOpen; }
-  bool closed() const { return connection_->engine()->GetState() == EngineState::kClosed; }
+  // Null once the connection closed (the runner has deleted it, or soon will).
+  XmppConnection* connection() const { return closed_ ? nullptr : connection_; }
+  bool open() const {
+    return !closed_ && connection_->engine()->GetState() == EngineState::kOpen;
+  }
+  bool closed() const { return closed_; }
 
   // Delivers the server's bytes and lets the tasks run.
   void ServerSends(std::string_view xml) {
+    if (closed_) return;
     socket_->incoming.append(xml);
     socket_->Readable();
     Pump();
@@ -69,6 +77,7 @@ class SignedInConnection {
   // What the client wrote since the last call.
   std::string TakeSent() {
     Pump();
+    if (closed_) return {};
     std::string sent;
     sent.swap(socket_->written);
     return sent;
@@ -80,8 +89,10 @@ class SignedInConnection {
   QueueTaskRunner runner;
 
  private:
+  SlotHost observer_;
   XmppConnection* connection_;
   FakeServiceSocket* socket_;
+  bool closed_ = false;
 };
 
 }  // namespace vexalo

@@ -15,6 +15,7 @@
 #include "app/linux/phonewindow.h"
 #include "app/linux/startupservices.h"
 #include "app/productidentity.h"
+#include "app/serviceprofile.h"
 #include "app/settingsstore.h"
 #include "app/startoptions.h"
 #include "base/glibqueuesource.h"
@@ -24,11 +25,15 @@
 #include "platform/autostartentry.h"
 #include "platform/handoverserver.h"
 #include "platform/mailtohandler.h"
+#include "platform/networkmonitor.h"
+#include "platform/powermonitor.h"
 #include "platform/registryfile.h"
 #include "platform/runninginstance.h"
 #include "platform/secretservicestore.h"
 #include "platform/singleinstance.h"
 #include "platform/xdgpaths.h"
+#include "ui/console/consolefrontend.h"
+#include "xmpp/servicedomains.h"
 
 namespace vexalo {
 namespace {
@@ -110,13 +115,21 @@ gboolean OnEndSession(gpointer data) {
   _exit(kExitOk);
 }
 
+// "Vexalo.v" and the build number (the version's last component): the resource bound when
+// neither the account nor the user chose one.
+std::string DefaultResource(const std::string& version) {
+  const size_t dot = version.rfind('.');
+  return "Vexalo.v" + (dot == std::string::npos ? version : version.substr(dot + 1));
+}
+
 int RunNormal(const StartOptions& options, const ProductIdentity& identity,
               const InstancePaths& instance_paths, RegistryFile* registry, SettingsStore* settings,
-              AutostartEntry* autostart, MailtoHandler* mailto, StartupServices* services,
-              Tick start_tick) {
+              SecretStore* secrets, AutostartEntry* autostart, MailtoHandler* mailto,
+              StartupServices* services, Tick start_tick) {
   SingleInstance instance(instance_paths, registry, identity.ProcessKey());
   bool checkupdate = options.checkupdate;
-  if (!options.nomutex) {
+  // A terminal client runs beside a desktop one; it takes no hand-overs.
+  if (!options.nomutex && !options.console) {
     const SingleInstance::Result result = instance.Acquire(options.forcestart);
     if (result.failed) {
       Complain("cannot use " + instance_paths.dir + " to guard the single instance");
@@ -139,6 +152,19 @@ int RunNormal(const StartOptions& options, const ProductIdentity& identity,
   environment.autostart_entry = autostart;
   environment.mailto_handler = mailto;
   environment.loop = loop;
+  environment.registry = registry;
+  environment.secrets = secrets;
+  environment.root_key = identity.RegistryRoot();
+  std::vector<std::string> profile_errors;
+  environment.profile = ServiceProfile::FromEnvironment(options.service_overrides, &profile_errors);
+  for (const std::string& error : profile_errors) Complain(error);
+  SetServiceDomains({environment.profile.account_domain, environment.profile.xmpp_host});
+  if (const char* ca_file = std::getenv("VEXALO_CA_FILE")) environment.ca_file = ca_file;
+  environment.default_resource = DefaultResource(identity.version);
+  NetworkMonitor network;
+  PowerMonitor power;
+  environment.network = &network;
+  environment.power = &power;
   PhoneWindow::StartFlags flags{options.autostart, checkupdate, options.no_account_token};
   auto window = std::make_unique<PhoneWindow>(environment, std::move(invitation), flags);
 
@@ -152,7 +178,21 @@ int RunNormal(const StartOptions& options, const ProductIdentity& identity,
                                                   return target->OnHandOver(code, text);
                                                 });
     }
-    if (!options.autostart) window->Show();
+    std::unique_ptr<ConsoleFrontEnd> console;
+    if (options.console) {
+      GMainLoop* quit_loop = loop;
+      PhoneWindow* quit_window = window.get();
+      console = std::make_unique<ConsoleFrontEnd>(window.get(), STDIN_FILENO, stdout, [=] {
+        // Let the sign-out's closing bytes leave before the loop ends.
+        g_timeout_add(300, [](gpointer data) -> gboolean {
+          g_main_loop_quit(static_cast<GMainLoop*>(data));
+          return FALSE;
+        }, quit_loop);
+        (void)quit_window;
+      });
+    } else if (!options.autostart) {
+      window->Show();
+    }
 
     EndSession ends[] = {{SIGTERM, window.get(), &instance},
                          {SIGINT, window.get(), &instance},
@@ -166,6 +206,7 @@ int RunNormal(const StartOptions& options, const ProductIdentity& identity,
     g_main_loop_run(loop);
     LOG(kWarning) << "Main loop done";
     exit_code = window->exit_code();
+    console.reset();
     for (guint id : signal_sources) g_source_remove(id);
   } else {
     LOG(kError) << "The main window could not be created";
@@ -237,8 +278,8 @@ int Run(int argc, char** argv) {
   if (options.register_app) return Register(&settings, &autostart, &mailto, &services);
   if (options.unregister_app) return Unregister(&settings, &autostart, &mailto);
 
-  return RunNormal(options, identity, instance_paths, &registry, &settings, &autostart, &mailto,
-                   &services, start_tick);
+  return RunNormal(options, identity, instance_paths, &registry, &settings, &secrets, &autostart,
+                   &mailto, &services, start_tick);
 }
 
 }  // namespace

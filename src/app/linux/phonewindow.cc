@@ -2,7 +2,11 @@
 
 #include <cstdio>
 
+#include "app/accountlist.h"
 #include "app/phoneapp.h"
+#include "app/signinmanager.h"
+#include "platform/networkmonitor.h"
+#include "platform/powermonitor.h"
 #include "app/settingsstore.h"
 #include "base/eventqueue.h"
 #include "base/logging.h"
@@ -26,12 +30,39 @@ PhoneWindow::PhoneWindow(const Environment& environment, std::optional<Invitatio
     : env_(environment), flags_(flags), invitation_(std::move(invitation)) {
   if (!env_.queue) env_.queue = ThreadRegistry::Instance().MainThread();
   app_ = std::make_unique<PhoneApp>(this, env_.settings);
+  if (env_.registry != nullptr && env_.secrets != nullptr) {
+    accounts_ = std::make_unique<AccountList>(env_.registry, env_.root_key, env_.secrets);
+    accounts_->Load();
+    SignInManager::Environment sign_in;
+    sign_in.app = app_.get();
+    sign_in.accounts = accounts_.get();
+    sign_in.settings = env_.settings;
+    sign_in.profile = env_.profile;
+    sign_in.messages = LoginMessages::ForEnvironment();
+    sign_in.queue = env_.queue;
+    sign_in.ca_file = env_.ca_file;
+    sign_in.default_resource = env_.default_resource;
+    sign_in.no_account_token = flags_.no_account_token;
+    if (NetworkMonitor* network = env_.network) {
+      sign_in.network_alive = [network] { return network->IsNetworkAlive(); };
+    }
+    signin_ = std::make_unique<SignInManager>(std::move(sign_in));
+    if (env_.network != nullptr) {
+      env_.network->NetworkChanged.Connect(
+          this, [this](bool alive) { signin_->OnNetworkChanged(alive); });
+    }
+    if (env_.power != nullptr) {
+      env_.power->Suspending.Connect(this, [this] { signin_->OnSuspending(); });
+      env_.power->Resumed.Connect(this, [this] { signin_->OnResumed(); });
+    }
+  }
   env_.settings->SettingsChanged.Connect(this, &PhoneWindow::OnSettingsChanged);
   env_.settings->SettingsChanged.Connect(this, &PhoneWindow::OnSettingsChangedDesktop);
 }
 
 PhoneWindow::~PhoneWindow() {
   Destroy();
+  signin_.reset();
   app_.reset();
 }
 
@@ -102,9 +133,12 @@ void PhoneWindow::OnTimer(uint32_t id) {
     case kTimerHousekeeping:
       // Account upkeep, idle tracking, reconnect countdown, token refresh and came-online
       // notices join this tick as signing in and presence arrive.
+      if (signin_) signin_->OnHousekeepingTick();
       SignalHousekeepingTick.Emit();
       break;
-    case kTimerKeepAlive:      // a space on the XMPP stream
+    case kTimerKeepAlive:  // a space on the XMPP stream
+      if (signin_) signin_->OnKeepAliveTick();
+      break;
     case kTimerRosterRefresh:  // the roster again
     case kTimerOwnVcard:       // the own vCard again
       // These act only while signed in, and nothing signs in yet.
@@ -122,6 +156,11 @@ void PhoneWindow::OnSettingsChanged(const Settings& old_settings, const Settings
     }
   }
   if (created_) SignalRefresh.Emit();
+  // Turning account storage off removes the stored accounts and passwords at once.
+  if (signin_ && (old_settings.store_accounts != new_settings.store_accounts ||
+                  old_settings.store_passwords != new_settings.store_passwords)) {
+    signin_->AccountStorageUpkeep();
+  }
   if (!(old_settings == new_settings) && source == kSettingsSourceUser) {
     app_->OnUserSettingsChanged(old_settings, new_settings);
   }

@@ -1,5 +1,9 @@
 #pragma once
 
+#include <string>
+
+#include "app/serviceprofile.h"
+
 #include <glib.h>
 
 #include <cstdint>
@@ -14,7 +18,13 @@
 
 namespace vexalo {
 
+class AccountList;
+class NetworkMonitor;
+class PowerMonitor;
 class AutostartEntry;
+class RegistryFile;
+class SecretStore;
+class SignInManager;
 class EventQueue;
 class MailtoHandler;
 class PhoneApp;
@@ -33,6 +43,17 @@ class PhoneWindow : public MessageTarget, public SlotHost {
     MailtoHandler* mailto_handler = nullptr;    // may be null
     GMainLoop* loop = nullptr;                  // quit when the window closes; may be null
     EventQueue* queue = nullptr;                // the timers' queue; the main thread's if null
+    // Stored accounts and signing in; without a registry there is no signing in (tests of
+    // the window alone).
+    RegistryFile* registry = nullptr;
+    SecretStore* secrets = nullptr;
+    std::string root_key;
+    ServiceProfile profile = ServiceProfile::Defaults();
+    std::string ca_file;
+    std::string default_resource;
+    // Network and power events; may be null.
+    NetworkMonitor* network = nullptr;
+    PowerMonitor* power = nullptr;
   };
   struct StartFlags {
     bool autostart = false;
@@ -95,6 +116,9 @@ class PhoneWindow : public MessageTarget, public SlotHost {
 
   int exit_code() const { return exit_code_; }
   PhoneApp* app() const { return app_.get(); }
+  // Null without a registry.
+  SignInManager* signin() const { return signin_.get(); }
+  AccountList* accounts() const { return accounts_.get(); }
   const StartFlags& flags() const { return flags_; }
   const std::optional<InvitationRecord>& invitation() const { return invitation_; }
   int animation_frame() const { return animation_frame_; }
@@ -118,6 +142,8 @@ class PhoneWindow : public MessageTarget, public SlotHost {
   StartFlags flags_;
   std::optional<InvitationRecord> invitation_;
   std::unique_ptr<PhoneApp> app_;
+  std::unique_ptr<AccountList> accounts_;
+  std::unique_ptr<SignInManager> signin_;
   std::map<uint32_t, int> timers_;
   bool created_ = false;
   int exit_code_ = 0;

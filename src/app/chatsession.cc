@@ -1,0 +1,162 @@
+#include "app/chatsession.h"
+
+#include "base/logging.h"
+#include "xmpp/mailbox.h"
+#include "xmpp/mailchecker.h"
+#include "xmpp/messagereceivetask.h"
+#include "xmpp/messagesendtask.h"
+#include "xmpp/presenceouttask.h"
+#include "xmpp/presencereceivetask.h"
+#include "xmpp/rostersettask.h"
+#include "xmpp/rostertask.h"
+#include "xmpp/subscriptionsender.h"
+#include "xmpp/xmppconnection.h"
+
+namespace vexalo {
+
+ChatSession::ChatSession(XmppConnection* connection) : connection_(connection) {
+  roster_task_ = new RosterTask(connection);
+  roster_task_->SignalItemUpdated.Connect(this, &ChatSession::OnRosterItem);
+  roster_task_->SignalItemRemoved.Connect(this, &ChatSession::OnRosterRemoved);
+  roster_task_->SignalRosterEnd.Connect(this, [this] {
+    roster_complete_ = true;
+    SignalRosterComplete();
+  });
+  roster_task_->SignalSubscribe.Connect(this, &ChatSession::OnSubscribe);
+  roster_task_->SignalSubscribed.Connect(
+      this, [this](const XmppAddress& from) { SignalSubscription(from, "subscribed"); });
+  roster_task_->SignalUnsubscribe.Connect(
+      this, [this](const XmppAddress& from) { SignalSubscription(from, "unsubscribe"); });
+  roster_task_->SignalUnsubscribed.Connect(
+      this, [this](const XmppAddress& from) { SignalSubscription(from, "unsubscribed"); });
+  roster_task_->Start();
+  roster_task_->Refresh();
+
+  presence_task_ = new PresenceReceiveTask(connection);
+  presence_task_->SignalPresence.Connect(this, &ChatSession::OnPresence);
+  presence_task_->Start();
+
+  message_task_ = new MessageReceiveTask(connection, kLevelThird);
+  message_task_->SignalMessage.Connect(this, &ChatSession::OnMessage);
+  message_task_->Start();
+
+  mail_checker_ = std::make_unique<MailChecker>(connection);
+  mail_checker_->SignalMailbox.Connect(this, &ChatSession::OnMailbox);
+}
+
+ChatSession::~ChatSession() = default;
+
+void ChatSession::SetStatus(ShowState show, bool invisible, const std::string& text) {
+  PresenceStatus status;
+  status.available = true;
+  status.show = show;
+  status.invisible = invisible;
+  status.status = text;
+  PresenceStatus::CutUtf8(&status.status, PresenceStatus::kMaxStatusBytes);
+  auto* task = new PresenceOutTask(connection_);
+  task->SetStatus(status);
+  task->Start();
+  // The first presence also asks the server for the contacts' presence; mail follows.
+  mail_checker_->CheckMail();
+}
+
+void ChatSession::SendMessage(const XmppAddress& to, const std::string& text) {
+  ChatMessage message;
+  message.to = to;
+  message.type = "chat";
+  message.body = text;
+  message.has_body = true;
+  message.chat_state = ChatState::kActive;
+  auto* task = new MessageSendTask(connection_);
+  task->SetMessage(message);
+  task->Start();
+}
+
+void ChatSession::SendChatState(const XmppAddress& to, ChatState state) {
+  ChatMessage message;
+  message.to = to;
+  message.type = "chat";
+  message.chat_state = state;
+  auto* task = new MessageSendTask(connection_);
+  task->SetMessage(message);
+  task->Start();
+}
+
+void ChatSession::AddContact(const XmppAddress& contact, const std::string& text) {
+  RosterItem item;
+  item.address = contact.WithoutResource();
+  auto* set = new RosterSetTask(connection_);
+  set->AddItem(item);
+  set->Start();
+  auto* sender = new SubscriptionSender(connection_);
+  if (text.empty()) {
+    sender->Subscribe(item.address);
+  } else {
+    sender->Subscribe(item.address, "", text, "");
+  }
+  sender->Start();
+}
+
+void ChatSession::RemoveContact(const XmppAddress& contact) {
+  auto* set = new RosterSetTask(connection_);
+  set->RemoveItem(contact.WithoutResource());
+  set->Start();
+}
+
+void ChatSession::SendSubscription(const XmppAddress& to, const std::string& type) {
+  auto* sender = new SubscriptionSender(connection_);
+  if (type == "subscribed") sender->Subscribed(to);
+  if (type == "unsubscribed") sender->Unsubscribed(to);
+  if (type == "subscribe") sender->Subscribe(to);
+  sender->Start();
+}
+
+void ChatSession::AcceptSubscription(const XmppAddress& contact) {
+  const XmppAddress bare = contact.WithoutResource();
+  SendSubscription(bare, "subscribed");
+  auto item = roster_.find(bare);
+  const bool subscribed = item != roster_.end() &&
+                          (item->second.subscription == RosterSubscription::kTo ||
+                           item->second.subscription == RosterSubscription::kBoth ||
+                           item->second.ask_subscribe);
+  if (!subscribed) SendSubscription(bare, "subscribe");
+}
+
+void ChatSession::DenySubscription(const XmppAddress& contact) {
+  SendSubscription(contact.WithoutResource(), "unsubscribed");
+}
+
+void ChatSession::OnRosterItem(const RosterItem& item) {
+  roster_[item.address.WithoutResource()] = item;
+  SignalRosterItem(item);
+}
+
+void ChatSession::OnRosterRemoved(const RosterItem& item) {
+  const XmppAddress bare = item.address.WithoutResource();
+  roster_.erase(bare);
+  presences_.erase(bare);
+  SignalRosterRemoved(bare);
+}
+
+void ChatSession::OnPresence(const PresenceStatus& status) {
+  // The server echoes our own presence; other resources of ours are worth showing.
+  if (status.address == connection_->GetBoundAddress()) return;
+  const XmppAddress bare = status.address.WithoutResource();
+  if (status.available) {
+    presences_[bare] = status;
+  } else {
+    presences_.erase(bare);
+  }
+  SignalPresence(status);
+}
+
+void ChatSession::OnMessage(const ChatMessage& message) { SignalMessage(message); }
+
+void ChatSession::OnSubscribe(const XmppAddress& from) { SignalSubscription(from, "subscribe"); }
+
+void ChatSession::OnMailbox(const Mailbox* mailbox, bool timed_out) {
+  if (mailbox == nullptr || timed_out) return;
+  SignalMail(static_cast<int>(mailbox->threads.size()));
+}
+
+}  // namespace vexalo

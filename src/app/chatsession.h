@@ -1,0 +1,77 @@
+#pragma once
+
+#include <map>
+#include <memory>
+#include <string>
+
+#include "base/signal.h"
+#include "xmpp/chatmessage.h"
+#include "xmpp/chatstate.h"
+#include "xmpp/presencestatus.h"
+#include "xmpp/rosteritem.h"
+#include "xmpp/xmppaddress.h"
+
+namespace vexalo {
+
+class MailChecker;
+class Mailbox;
+class MessageReceiveTask;
+class PresenceReceiveTask;
+class RosterTask;
+class XmppConnection;
+
+// The services of one signed-in connection as the user interface meets them: the contact list
+// with presence, chats with typing notices, subscription requests and new mail. Created when
+// the connection opens, destroyed when it ends (its tasks end with the connection).
+class ChatSession : public SlotHost {
+ public:
+  explicit ChatSession(XmppConnection* connection);
+  ~ChatSession() override;
+  ChatSession(const ChatSession&) = delete;
+  ChatSession& operator=(const ChatSession&) = delete;
+
+  // Own presence: available with a show state, or invisible.
+  void SetStatus(ShowState show, bool invisible, const std::string& text);
+  void SendMessage(const XmppAddress& to, const std::string& text);
+  void SendChatState(const XmppAddress& to, ChatState state);
+  // Puts the contact on the roster and asks to see its presence, with an invitation text.
+  void AddContact(const XmppAddress& contact, const std::string& text);
+  void RemoveContact(const XmppAddress& contact);
+  // Answers a subscription request: allow (and ask back when not subscribed yet) or refuse.
+  void AcceptSubscription(const XmppAddress& contact);
+  void DenySubscription(const XmppAddress& contact);
+
+  const std::map<XmppAddress, RosterItem>& roster() const { return roster_; }
+  // The best known presence of each contact (bare address).
+  const std::map<XmppAddress, PresenceStatus>& presences() const { return presences_; }
+  bool roster_complete() const { return roster_complete_; }
+
+  Signal<const RosterItem&> SignalRosterItem;
+  Signal<const XmppAddress&> SignalRosterRemoved;
+  Signal<> SignalRosterComplete;
+  Signal<const PresenceStatus&> SignalPresence;
+  Signal<const ChatMessage&> SignalMessage;
+  // "subscribe", "subscribed", "unsubscribe", "unsubscribed".
+  Signal<const XmppAddress&, const std::string&> SignalSubscription;
+  Signal<int> SignalMail;
+
+ private:
+  void OnRosterItem(const RosterItem& item);
+  void OnRosterRemoved(const RosterItem& item);
+  void OnPresence(const PresenceStatus& status);
+  void OnMessage(const ChatMessage& message);
+  void OnMailbox(const Mailbox* mailbox, bool timed_out);
+  void OnSubscribe(const XmppAddress& from);
+  void SendSubscription(const XmppAddress& to, const std::string& type);
+
+  XmppConnection* connection_;
+  RosterTask* roster_task_ = nullptr;
+  PresenceReceiveTask* presence_task_ = nullptr;
+  MessageReceiveTask* message_task_ = nullptr;
+  std::unique_ptr<MailChecker> mail_checker_;
+  std::map<XmppAddress, RosterItem> roster_;
+  std::map<XmppAddress, PresenceStatus> presences_;
+  bool roster_complete_ = false;
+};
+
+}  // namespace vexalo

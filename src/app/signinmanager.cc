@@ -1,0 +1,472 @@
+#include "app/signinmanager.h"
+
+#include "app/linux/autodetectproxy.h"
+#include "app/linux/srvlookup.h"
+#include "app/phoneapp.h"
+#include "app/settingsstore.h"
+#include "base/dnslookuptask.h"
+#include "base/eventqueue.h"
+#include "base/loopthread.h"
+#include "base/logging.h"
+#include "base/threadregistry.h"
+#include "base/timeutils.h"
+
+namespace vexalo {
+namespace {
+
+SecretText ToSecret(const ProtectedString& text) {
+  std::string plain = text.Plain();
+  SecretText secret = SecretText::FromClearText(plain);
+  WipeString(&plain);
+  return secret;
+}
+
+const char* ProxyTypeName(ProxyType type) {
+  switch (type) {
+    case PROXY_NONE:
+      return "none";
+    case PROXY_HTTPS:
+      return "https";
+    case PROXY_SOCKS5:
+      return "socks5";
+    case PROXY_UNKNOWN:
+      return "unknown";
+  }
+  return "unknown";
+}
+
+// The stand-in for "no connection list could be built" among the connection errors.
+constexpr int kNoConnectionList = 10;
+
+}  // namespace
+
+const char* SignInManager::LoginStateName(int state) {
+  switch (state) {
+    case kSignedOut:
+      return "signed-out";
+    case kConnecting:
+      return "connecting";
+    case kAuthenticating:
+      return "authenticating";
+    case kSignedIn:
+      return "signed-in";
+    case kWaitingToReconnect:
+      return "reconnecting";
+  }
+  return "unknown";
+}
+
+SignInManager::SignInManager(Environment environment)
+    : env_(std::move(environment)),
+      backoff_(env_.random ? env_.random : MakeJitterSource()) {
+  if (env_.queue == nullptr) env_.queue = ThreadRegistry::Current();
+  if (!env_.now_ms) env_.now_ms = [] { return TickNow(); };
+  if (!env_.network_alive) env_.network_alive = [] { return true; };
+  if (!env_.user_idle) env_.user_idle = [] { return false; };
+  env_.app->SetSignInSink(this);
+  backoff_.Reset(env_.user_idle(), Now());
+}
+
+SignInManager::~SignInManager() {
+  StopDetection();
+  env_.queue->Clear(this);
+  env_.app->SetSignInSink(nullptr);
+}
+
+void SignInManager::StopDetection() {
+  if (detector_ != nullptr) {
+    detector_->WorkDone.Disconnect(this);
+    detector_->Destroy();
+    detector_ = nullptr;
+  }
+  if (srv_lookup_ != nullptr) {
+    srv_lookup_->WorkDone.Disconnect(this);
+    srv_lookup_->Destroy();
+    srv_lookup_ = nullptr;
+  }
+}
+
+Account* SignInManager::ActiveAccount() {
+  if (env_.accounts->active().empty()) return nullptr;
+  return &env_.accounts->Find(env_.accounts->active());
+}
+
+bool SignInManager::IsServiceAccount() const {
+  const XmppAddress jid(env_.accounts->active());
+  return env_.profile.IsServiceDomain(jid.DomainPart()) ||
+         env_.profile.IsWebMailDomain(jid.DomainPart());
+}
+
+void SignInManager::Status(int message, long number) {
+  SignalStatus(number >= 0 ? env_.messages.Text(message, number) : env_.messages.Text(message));
+}
+
+void SignInManager::SignIn(const std::string& jid, const SecretText& password,
+                           const std::string& server_host, uint16_t server_port) {
+  const XmppAddress address(jid);
+  if (!address.IsValid() || address.NodePart().empty()) {
+    SignalError(env_.messages.Text(kMsgNotAnAddress), false);
+    return;
+  }
+  const std::string bare = address.WithoutResource().ToString();
+  env_.accounts->SetActive(bare);
+  Account& account = env_.accounts->Find(bare);
+  if (address.HasResource()) account.resource = address.ResourcePart();
+  if (!password.empty()) {
+    ScopedClearText clear(password);
+    std::string text(clear.data(), clear.size());
+    account.password = ProtectedString::FromPlain(&text);
+    account.remember_password = true;
+  }
+  if (!server_host.empty()) {
+    account.server_host = server_host;
+    account.server_port = server_port;
+  }
+  // Sign-in request: a fresh start.
+  env_.queue->Clear(this, kTimerBackoffReset);
+  backoff_.Reset(env_.user_idle(), Now());
+  AccountStorageUpkeep();
+  BuildConnectionListAndLogin();
+}
+
+void SignInManager::SignOut() {
+  LOG(kInfo) << "SignInManager::SignOut";
+  if (Account* account = ActiveAccount()) account->token.clear();
+  env_.queue->Clear(this, kTimerBackoffReset);
+  backoff_.Reset(env_.user_idle(), Now());
+  StopDetection();
+  ++sequence_;
+  if (env_.app->connection() != nullptr) {
+    env_.app->Logout();
+  } else {
+    SetLoginState(kSignedOut);
+  }
+}
+
+void SignInManager::AccountStorageUpkeep() {
+  const Settings& settings = env_.settings->Current();
+  if (!settings.store_accounts) {
+    env_.accounts->DeleteStored();
+  } else {
+    env_.accounts->Save(settings.store_accounts, settings.store_passwords);
+  }
+}
+
+void SignInManager::ResetConnectionList() {
+  LOG(kVerbose) << "PhoneWindow::ResetConnectionList";
+  if (detector_ != nullptr || srv_lookup_ != nullptr) {
+    StopDetection();
+    ++sequence_;
+  }
+  list_.clear();
+  have_list_ = false;
+  index_ = 0;
+  fresh_token_ = false;
+  proxy_auth_required_ = false;
+}
+
+void SignInManager::BuildConnectionListAndLogin() {
+  LOG(kVerbose) << "PhoneWindow::BuildConnectionListAndLogin";
+  ResetConnectionList();
+  Account* account = ActiveAccount();
+  if (account == nullptr) return;
+  const Settings& settings = env_.settings->Current();
+  ProxyOptions options;
+  options.autodetect = settings.autodetect_proxy;
+  options.host = settings.proxy_host;
+  options.port = static_cast<uint16_t>(settings.proxy_port > 0 && settings.proxy_port <= 65535
+                                           ? settings.proxy_port
+                                           : 0);
+  options.use_auth = settings.use_proxy_auth;
+  if (settings.use_proxy_auth) {
+    options.username = settings.proxy_username;
+    options.password = ToSecret(settings.proxy_password);
+  }
+  const XmppAddress jid(account->jid);
+  const std::string server_host = !account->server_host.empty() ? account->server_host
+                                  : IsServiceAccount()         ? env_.profile.xmpp_host
+                                                               : jid.DomainPart();
+  const uint16_t server_port =
+      account->server_port != 0 ? static_cast<uint16_t>(account->server_port) : env_.profile.xmpp_port;
+  SocketAddress server(server_host, server_port, false);
+  if (options.autodetect && (server.IsLoopbackIP() || server_host == "localhost")) {
+    // The system's configuration never sends a server on this machine through a proxy
+    // (every bypass list starts with it): asking it would only cost time. A proxy that the
+    // user named by hand is used as asked.
+    options = ProxyOptions();
+    options.autodetect = false;
+  }
+  detector_ = new AutoDetectProxy(options, server);
+  detector_->WorkDone.Connect(this, &SignInManager::OnProxyDetect);
+  // Without anything to detect, the answer comes before Start returns.
+  detector_->Start();
+}
+
+void SignInManager::OnProxyDetect(SignalThread* thread) {
+  if (thread != detector_) return;
+  LOG(kVerbose) << "PhoneWindow::OnProxyDetect";
+  detected_proxy_ = detector_->proxy();
+  detector_->WorkDone.Disconnect(this);
+  detector_->Destroy();
+  detector_ = nullptr;
+  const uint32_t sequence = ++sequence_;
+  Account* account = ActiveAccount();
+  if (account == nullptr) return;
+  const XmppAddress jid(account->jid);
+  if (!account->server_host.empty()) {
+    const uint16_t port =
+        account->server_port != 0 ? static_cast<uint16_t>(account->server_port) : 5222;
+    OnServerTargets({SocketAddress(account->server_host, port, false)}, sequence);
+  } else if (IsServiceAccount()) {
+    auto* lookup = new DNSLookupTask(env_.app->runner(),
+                                     SocketAddress(env_.profile.xmpp_host, env_.profile.xmpp_port, false),
+                                     sequence);
+    lookup->Resolved.Connect(this, [this](const std::vector<uint32_t>& addresses, uint16_t port,
+                                          int, uint32_t tag) {
+      std::vector<SocketAddress> targets;
+      for (uint32_t ip : addresses) {
+        SocketAddress address(env_.profile.xmpp_host, port, false);
+        address.SetResolvedIP(ip);
+        targets.push_back(address);
+      }
+      OnServerTargets(targets, tag);
+    });
+    lookup->Start();
+  } else {
+    srv_lookup_ = new SrvLookup(jid.DomainPart());
+    srv_lookup_->WorkDone.Connect(this, &SignInManager::OnSrvDone);
+    srv_lookup_->Start();
+  }
+}
+
+void SignInManager::OnSrvDone(SignalThread* thread) {
+  if (thread != srv_lookup_) return;
+  std::vector<SocketAddress> targets = srv_lookup_->targets();
+  srv_lookup_->WorkDone.Disconnect(this);
+  srv_lookup_->Destroy();
+  srv_lookup_ = nullptr;
+  if (targets.empty()) {
+    targets.emplace_back(XmppAddress(env_.accounts->active()).DomainPart(), 5222, false);
+  }
+  OnServerTargets(targets, sequence_);
+}
+
+void SignInManager::OnServerTargets(const std::vector<SocketAddress>& addresses,
+                                    uint32_t sequence) {
+  LOG(kVerbose) << "PhoneWindow::OnDNSResolved("
+                << (addresses.empty() ? std::string("<empty>") : addresses[0].ToString()) << ", "
+                << sequence << ")";
+  if (sequence != sequence_) return;
+  const Account* account = ActiveAccount();
+  if (account == nullptr) return;
+  list_ = IsServiceAccount() && account->server_host.empty()
+              ? BuildServiceConnectionList(addresses, env_.profile.xmpp_host,
+                                           env_.profile.xmpp_port, env_.profile.ssltcp_port,
+                                           detected_proxy_)
+              : BuildServerConnectionList(addresses, detected_proxy_);
+  have_list_ = true;
+  index_ = 0;
+  if (list_.empty()) {
+    HandleConnectionError(static_cast<EngineError>(kNoConnectionList), "");
+    return;
+  }
+  LoginAccountAndConnectionSetting();
+}
+
+void SignInManager::LoginAccountAndConnectionSetting() {
+  LOG(kVerbose) << "PhoneWindow::LoginAccountAndConnectionSetting";
+  Account* account = ActiveAccount();
+  if (account == nullptr || index_ >= list_.size()) return;
+  const XmppAddress jid(account->jid);
+  LoginSettings settings;
+  settings.account = jid;
+  settings.resource = !account->resource.empty() ? account->resource : env_.default_resource;
+  settings.password = ToSecret(account->password);
+  settings.token = SecretText::FromClearText(account->token);
+  settings.tls_required = account->tls_required;
+  settings.attempt = list_[index_];
+  settings.ca_file = env_.ca_file;
+  const ConnectionAttempt& attempt = settings.attempt;
+  LOG(kInfo) << "*** Attempting " << ConnectionAttempt::ProtocolName(attempt.protocol)
+             << " connection to " << attempt.server.ToString() << " (via "
+             << ProxyTypeName(attempt.proxy.type) << " proxy @ " << attempt.proxy.address.ToString()
+             << ")";
+  env_.app->Login(std::move(settings));
+}
+
+void SignInManager::SetLoginState(int state) {
+  state_ = state;
+  switch (state) {
+    case kSignedOut:
+      ResetConnectionList();
+      Status(kMsgOffline);
+      SignalShowSignInPage();
+      break;
+    case kConnecting:
+      Status(kMsgConnecting);
+      break;
+    case kAuthenticating:
+      Status(kMsgSigningIn);
+      break;
+    case kWaitingToReconnect:
+      env_.queue->Clear(this, kTimerBackoffReset);
+      backoff_.StartWaiting(Now());
+      Status(kMsgReconnecting);
+      break;
+    default:
+      break;
+  }
+  SignalLoginState(state);
+}
+
+void SignInManager::OnSignedIn(const XmppAddress& bound) {
+  Account* account = ActiveAccount();
+  if (account != nullptr) {
+    account->resource = bound.ResourcePart();
+    account->known_good = true;
+    AccountStorageUpkeep();
+  }
+  if (backoff_.delay_ms() > ReconnectBackoff::kResetOnSignInAboveMs) {
+    backoff_.Reset(env_.user_idle(), Now());
+  } else {
+    env_.queue->Clear(this, kTimerBackoffReset);
+    env_.queue->PostAfter(kBackoffResetPeriodMs, this, kTimerBackoffReset);
+  }
+  state_ = kSignedIn;
+  SignalStatus(env_.messages.Text(kMsgSignedIn, bound.WithoutResource().ToString()));
+  SignalLoginState(kSignedIn);
+}
+
+void SignInManager::OnSignedOut() {
+  // Signed out for a suspend: the reconnect waits for the resume.
+  if (suspended_ && state_ == kWaitingToReconnect) return;
+  SetLoginState(kSignedOut);
+}
+
+void SignInManager::OnConnectionLost(EngineError error, bool conflict) {
+  LOG(kInfo) << "Connection lost: " << EngineErrorName(error);
+  if (conflict) {
+    // Another sign-in with our resource: reconnecting would only throw that one out.
+    SetLoginState(kSignedOut);
+    SignalError(env_.messages.Text(kMsgSignedInElsewhere), false);
+    return;
+  }
+  // Not at once: a server that drops every new connection must not be hammered.
+  SetLoginState(kWaitingToReconnect);
+}
+
+void SignInManager::HandleConnectionError(EngineError error, const std::string& captcha) {
+  LOG(kVerbose) << "PhoneWindow::HandleConnectionError";
+  const int code = static_cast<int>(error);
+  if (error == EngineError::kAuthRejected) {
+    HandleConnectionPasswordError(captcha);
+    return;
+  }
+  if (!have_list_) return;
+  ++index_;
+  if (index_ < list_.size()) {
+    LoginAccountAndConnectionSetting();
+    return;
+  }
+  if (proxy_auth_required_) {
+    SetLoginState(kSignedOut);
+    SignalError(env_.messages.Text(kMsgProxyAuthRequired), true);
+    return;
+  }
+  LOG(kInfo) << "Connection failed with error " << code;
+  Account* account = ActiveAccount();
+  if (account != nullptr && account->known_good && env_.settings->Current().autorecon) {
+    SetLoginState(kWaitingToReconnect);
+    return;
+  }
+  SetLoginState(kSignedOut);
+  int message = kMsgSignInFailed;
+  if (code == static_cast<int>(EngineError::kAuthFailed)) message = kMsgAuthenticationFailed;
+  if (code == static_cast<int>(EngineError::kBindFailed)) message = kMsgInternalServerError;
+  if (code == static_cast<int>(EngineError::kConnectionClosed) || code == kNoConnectionList) {
+    message = kMsgNoConnection;
+  }
+  if (message == kMsgSignInFailed) {
+    Status(message);
+  } else {
+    SignalError(env_.messages.Text(message), true);
+  }
+}
+
+void SignInManager::HandleConnectionPasswordError(const std::string& captcha) {
+  LOG(kVerbose) << "PhoneWindow::HandleConnectionPasswordError";
+  Account* account = ActiveAccount();
+  if (account == nullptr) return;
+  std::string token;
+  token.swap(account->token);
+  if (!token.empty() && !fresh_token_) {
+    // An old stored token was refused: the same attempt again, with the password.
+    LoginAccountAndConnectionSetting();
+    return;
+  }
+  SetLoginState(kSignedOut);
+  if (!captcha.empty()) {
+    captcha_challenge_ = captcha;
+    Status(kMsgAccountLocked);
+    return;
+  }
+  account->password.Clear();
+  account->remember_password = false;
+  account->known_good = false;
+  AccountStorageUpkeep();
+  SignalError(env_.messages.Text(kMsgWrongPassword), false);
+}
+
+void SignInManager::OnHousekeepingTick() {
+  if (state_ != kWaitingToReconnect) return;
+  const ReconnectBackoff::Step step =
+      backoff_.Tick(Now(), env_.network_alive(), suspended_, env_.user_idle());
+  switch (step.action) {
+    case ReconnectBackoff::Step::kSuspended:
+      Status(step.message);
+      return;
+    case ReconnectBackoff::Step::kAttemptNow:
+      BuildConnectionListAndLogin();
+      return;
+    case ReconnectBackoff::Step::kWait:
+      Status(step.message, step.message == kMsgReconnectingNow ? -1 : step.number);
+      return;
+  }
+}
+
+void SignInManager::OnKeepAliveTick() { env_.app->SendKeepAlive(); }
+
+void SignInManager::OnSuspending() {
+  suspended_ = true;
+  if (state_ == kSignedOut) return;
+  StopDetection();
+  ++sequence_;
+  SetLoginState(kWaitingToReconnect);
+  if (env_.app->connection() != nullptr) env_.app->Logout();
+}
+
+void SignInManager::OnNetworkChanged(bool alive) {
+  LOG(kInfo) << "Network " << (alive ? "available" : "gone");
+  if (alive) {
+    // The next housekeeping tick sees it come back and brings the attempt forward.
+    return;
+  }
+  if (state_ == kSignedOut || state_ == kWaitingToReconnect) return;
+  StopDetection();
+  ++sequence_;
+  env_.app->Abandon();
+  SetLoginState(kWaitingToReconnect);
+}
+
+void SignInManager::OnResumed() {
+  suspended_ = false;
+  backoff_.Reset(env_.user_idle(), Now());
+}
+
+void SignInManager::HandleMessage(QueuedMessage* msg) {
+  delete msg->payload;
+  msg->payload = nullptr;
+  if (msg->id == kTimerBackoffReset) backoff_.Reset(env_.user_idle(), Now());
+}
+
+}  // namespace vexalo

@@ -1,0 +1,140 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/accountlist.h"
+#include "app/connectionattempt.h"
+#include "app/loginmessages.h"
+#include "app/reconnectbackoff.h"
+#include "app/serviceprofile.h"
+#include "app/signinsink.h"
+#include "base/queuedmessage.h"
+#include "base/signal.h"
+
+namespace vexalo {
+
+class AutoDetectProxy;
+class EventQueue;
+class PhoneApp;
+class SettingsStore;
+class SignalThread;
+class SrvLookup;
+
+// Decides how and when the client signs in: turns the active account into an ordered list of
+// connection attempts (detected proxy, resolved server addresses), tries them one after the
+// other, tells the user what failed, waits and reconnects with a growing, randomised delay,
+// keeps the stream alive, and follows suspend, resume and the network. Main thread only.
+class SignInManager : public SignInSink, public MessageTarget, public SlotHost {
+ public:
+  enum LoginState {
+    kSignedOut = 0,
+    kConnecting = 1,
+    kAuthenticating = 2,
+    kSignedIn = 3,
+    kWaitingToReconnect = 4,
+  };
+  static const char* LoginStateName(int state);
+
+  struct Environment {
+    PhoneApp* app = nullptr;
+    AccountList* accounts = nullptr;
+    SettingsStore* settings = nullptr;
+    ServiceProfile profile = ServiceProfile::Defaults();
+    LoginMessages messages = LoginMessages(LoginMessages::Language::kEnglish);
+    EventQueue* queue = nullptr;  // timers; the main thread's when null
+    // Monotonic milliseconds; the jitter source (0..32767); the network check; idleness.
+    std::function<int64_t()> now_ms;
+    ReconnectBackoff::Random random;
+    std::function<bool()> network_alive;
+    std::function<bool()> user_idle;
+    // Extra CA certificates for private servers.
+    std::string ca_file;
+    std::string default_resource;
+    // No account-service token exchange (the "/noidmoraauth" switch).
+    bool no_account_token = false;
+  };
+
+  static constexpr uint32_t kTimerBackoffReset = 7;
+  static constexpr int kBackoffResetPeriodMs = 300000;
+
+  explicit SignInManager(Environment environment);
+  ~SignInManager() override;
+
+  // The sign-in request from the sign-in page (or a console command): the active account with
+  // this password (empty: the stored one) and server override (empty: keep).
+  void SignIn(const std::string& jid, const SecretText& password, const std::string& server_host,
+              uint16_t server_port);
+  void SignOut();
+  // The 500 ms housekeeping tick and the keep-alive tick.
+  void OnHousekeepingTick();
+  void OnKeepAliveTick();
+  void OnSuspending();
+  void OnResumed();
+  // The network went away (a signed-in connection would only time out much later) or came
+  // back (an attempt follows soon, whatever the delay).
+  void OnNetworkChanged(bool alive);
+  // Store the accounts anew (after a settings change, before sign-in).
+  void AccountStorageUpkeep();
+
+  int login_state() const { return state_; }
+  const ConnectionList& connection_list() const { return list_; }
+  const ReconnectBackoff& backoff() const { return backoff_; }
+  const std::string& captcha_challenge() const { return captcha_challenge_; }
+  void SetCaptchaAnswer(const std::string& answer) { captcha_answer_ = answer; }
+
+  // SignInSink
+  void SetLoginState(int state) override;
+  void OnSignedIn(const XmppAddress& bound) override;
+  void OnSignedOut() override;
+  void OnConnectionLost(EngineError error, bool conflict) override;
+  void HandleConnectionError(EngineError error, const std::string& captcha) override;
+  void OnProxyAuthenticationRequired() override { proxy_auth_required_ = true; }
+
+  void HandleMessage(QueuedMessage* msg) override;
+
+  // For the user interface.
+  Signal<int> SignalLoginState;
+  // The status line.
+  Signal<const std::string&> SignalStatus;
+  // An error to show prominently (a dialog in a window); `retry` offers trying again.
+  Signal<const std::string&, bool> SignalError;
+  Signal<> SignalShowSignInPage;
+
+ private:
+  void BuildConnectionListAndLogin();
+  void ResetConnectionList();
+  void OnProxyDetect(SignalThread* thread);
+  void OnServerTargets(const std::vector<SocketAddress>& addresses, uint32_t sequence);
+  void OnSrvDone(SignalThread* thread);
+  void LoginAccountAndConnectionSetting();
+  void HandleConnectionPasswordError(const std::string& captcha);
+  void ResetBackoff();
+  void Status(int message, long number = -1);
+  Account* ActiveAccount();
+  bool IsServiceAccount() const;
+  int64_t Now() const { return env_.now_ms(); }
+  void StopDetection();
+
+  Environment env_;
+  ReconnectBackoff backoff_;
+  int state_ = kSignedOut;
+  ConnectionList list_;
+  size_t index_ = 0;
+  bool have_list_ = false;
+  ProxySettings detected_proxy_;
+  AutoDetectProxy* detector_ = nullptr;
+  SrvLookup* srv_lookup_ = nullptr;
+  uint32_t sequence_ = 0;
+  bool proxy_auth_required_ = false;
+  bool fresh_token_ = false;
+  bool suspended_ = false;
+  bool signing_out_ = false;
+  std::string captcha_challenge_;
+  std::string captcha_answer_;
+};
+
+}  // namespace vexalo

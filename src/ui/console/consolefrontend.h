@@ -1,0 +1,82 @@
+#pragma once
+
+#include <glib.h>
+
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "base/signal.h"
+#include "xmpp/xmppaddress.h"
+
+namespace vexalo {
+
+class ChatSession;
+class PhoneWindow;
+struct ChatMessage;
+struct PresenceStatus;
+struct RosterItem;
+
+// The terminal front end: drives the main window with the commands a window would send and
+// prints what happens, one event per line, as tab-separated fields after a keyword (see the
+// README). Reads commands line by line from a file descriptor (standard input), so that it can
+// be scripted through a pipe.
+class ConsoleFrontEnd : public SlotHost {
+ public:
+  // Longest command line accepted; longer ones are refused whole.
+  static constexpr size_t kMaxLineBytes = 64 * 1024;
+
+  // `out` receives the events; `input_fd` the commands (-1: none, for tests that call
+  // HandleLine directly). `quit` ends the program.
+  ConsoleFrontEnd(PhoneWindow* window, int input_fd, FILE* out, std::function<void()> quit);
+  ~ConsoleFrontEnd() override;
+  ConsoleFrontEnd(const ConsoleFrontEnd&) = delete;
+  ConsoleFrontEnd& operator=(const ConsoleFrontEnd&) = delete;
+
+  // One command line (without its line end).
+  void HandleLine(const std::string& line);
+  // Bytes read from the input; complete lines are handled.
+  void HandleInput(std::string_view bytes);
+  void HandleEndOfInput();
+
+  // Escapes a field: backslash, tab and line ends as \\, \t, \n, \r; other control
+  // characters dropped.
+  static std::string Field(std::string_view text);
+
+ private:
+  static gboolean OnInputReady(GIOChannel* channel, GIOCondition condition, gpointer self);
+  void Emit(std::initializer_list<std::string_view> fields);
+  void Info(std::string_view text) { Emit({"info", text}); }
+  void Error(std::string_view text) { Emit({"error", text}); }
+  void PrintHelp();
+  void PrintRoster();
+  void SignIn(const std::vector<std::string>& words, const std::string& password);
+  void Quit();
+  ChatSession* Session();
+  bool ParseContact(const std::vector<std::string>& words, XmppAddress* contact);
+  static std::string RestAfter(const std::string& line, size_t words);
+  void SetPasswordEcho(bool on);
+
+  void OnLoginState(int state);
+  void OnSessionStarted(ChatSession* session);
+  void OnRosterItem(const RosterItem& item);
+  void OnPresence(const PresenceStatus& status);
+  void OnMessage(const ChatMessage& message);
+
+  PhoneWindow* window_;
+  int input_fd_;
+  FILE* out_;
+  std::function<void()> quit_;
+  GIOChannel* channel_ = nullptr;
+  guint watch_ = 0;
+  std::string pending_;
+  bool discarding_long_line_ = false;
+  // A sign-in waiting for the password typed on the terminal.
+  std::vector<std::string> signin_words_;
+  bool awaiting_password_ = false;
+  bool quitting_ = false;
+};
+
+}  // namespace vexalo

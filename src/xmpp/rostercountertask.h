@@ -1,0 +1,33 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "xmpp/stanzatask.h"
+
+namespace vexalo {
+
+// One command on the service's interaction counters of a contact: count messages exchanged
+// (increment-mc) or raise the contact's weight (boost-mc). Chosen before start; the answer
+// ends the task without reporting the outcome.
+class RosterCounterTask : public StanzaTask {
+ public:
+  explicit RosterCounterTask(StepTaskParent* parent);
+
+  // kBadState once a command was chosen or the request went out.
+  EngineResult IncrementMessageCount(const XmppAddress& address, int32_t n);
+  EngineResult BoostMessageCount(const XmppAddress& address, int32_t n);
+
+  bool HandleStanza(const XmlElem& stanza) override;
+  int ProcessStart() override;
+  int ProcessResponse() override;
+
+ private:
+  EngineResult SetCommand(const XmlName& name, const XmppAddress& address, int32_t n);
+
+  std::unique_ptr<XmlElem> command_;
+  bool sent_ = false;
+  bool answered_ = false;
+};
+
+}  // namespace vexalo
