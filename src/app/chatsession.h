@@ -14,7 +14,7 @@
 namespace vexalo {
 
 class MailChecker;
-class Mailbox;
+struct Mailbox;
 class MessageReceiveTask;
 class PresenceReceiveTask;
 class RosterTask;
