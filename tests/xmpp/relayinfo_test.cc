@@ -28,10 +28,10 @@ std::vector<std::string> Stun(const RelayInfo& info) {
 
 TEST(RelayInfoTest, ParsesStunServersRelayHostsAndToken) {
   RelayInfo info = ParseText(
-      "<stun><server host='stun.example.net' udp='3478'/><server host='192.0.2.7' udp='19302'/></stun>"
-      "<relay><token>tok-123/abc=</token><server host='relay1.example.net' udp='19295' tcp='19294'/>"
+      "<stun><server host='stun.example.net' udp='3478'/><server host='192.0.2.7' udp='3479'/></stun>"
+      "<relay><token>tok-123/abc=</token><server host='relay1.example.net' udp='3480' tcp='3481'/>"
       "<server host='relay2.example.net'/></relay>");
-  EXPECT_EQ(Stun(info), (std::vector<std::string>{"stun.example.net:3478", "192.0.2.7:19302"}));
+  EXPECT_EQ(Stun(info), (std::vector<std::string>{"stun.example.net:3478", "192.0.2.7:3479"}));
   EXPECT_EQ(info.stun_servers[1].ip(), 0xC0000207u);
   EXPECT_EQ(info.token, "tok-123/abc=");
   EXPECT_EQ(info.relay_hosts, (std::vector<std::string>{"relay1.example.net", "relay2.example.net"}));

@@ -125,7 +125,7 @@ class PeerServiceNamespacesTest : public PeerTest {
   static void SetUpTestSuite() {
     prosody_ = new ProsodyPeer({"ombrix_settings", "ombrix_relayinfo", "ombrix_domain"},
                                "ombrix_stun_servers = { { host = \"127.0.0.1\", udp = \"3478\" }, "
-                               "{ host = \"stun.example.net\", udp = \"19302\" }, { host = \"bad host\", udp = \"1\" } }\n"
+                               "{ host = \"stun.example.net\", udp = \"3479\" }, { host = \"bad host\", udp = \"1\" } }\n"
                                "ombrix_relay_hosts = { \"relay.example.net\" }\n"
                                "ombrix_relayinfo_push_after = 1\n"
                                "ombrix_reachable_domains = { \"partner.example\" }\n");
@@ -226,7 +226,7 @@ TEST_F(PeerServiceNamespacesTest, RelayInformationIsAnsweredCheckedAndPushed) {
   EXPECT_FALSE(reports[0].token.empty());
   EXPECT_EQ(reports[0].relays, std::vector<std::string>{"relay.example.net"});
   // The entry with a host name that is no host name was dropped.
-  EXPECT_EQ(reports[0].stun, (std::vector<std::string>{"127.0.0.1:3478", "stun.example.net:19302"}));
+  EXPECT_EQ(reports[0].stun, (std::vector<std::string>{"127.0.0.1:3478", "stun.example.net:3479"}));
 
   // The server pushes a new token a second after sign-in.
   ASSERT_TRUE(RunUntil([&] { return reports.size() >= 2; }));

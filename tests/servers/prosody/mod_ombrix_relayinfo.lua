@@ -27,7 +27,7 @@ local function relayinfo_query()
 	end
 	query:up():tag("relay"):tag("token"):text(new_id()):up();
 	for _, host in ipairs(relay_hosts) do
-		query:tag("server", { host = host, udp = "19295", tcp = "19294", tcpssl = "443" }):up();
+		query:tag("server", { host = host, udp = "3480", tcp = "3481", tcpssl = "443" }):up();
 	end
 	return query:up();
 end
