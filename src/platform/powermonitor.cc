@@ -6,6 +6,7 @@
 #include <ctime>
 
 #include "base/logging.h"
+#include "base/timeutils.h"
 
 namespace vexalo {
 namespace {
@@ -13,18 +14,6 @@ namespace {
 constexpr char kLogindName[] = "org.freedesktop.login1";
 constexpr char kLogindPath[] = "/org/freedesktop/login1";
 constexpr char kLogindManager[] = "org.freedesktop.login1.Manager";
-
-// asctime form without its line end.
-std::string LocalTimeText() {
-  const time_t now = time(nullptr);
-  struct tm local {};
-  localtime_r(&now, &local);
-  char text[64] = {};
-  if (asctime_r(&local, text) == nullptr) return {};
-  std::string result(text);
-  while (!result.empty() && result.back() == '\n') result.pop_back();
-  return result;
-}
 
 bool IsCancelled(const GError* error) {
   return error && g_error_matches(error, G_IO_ERROR, G_IO_ERROR_CANCELLED);
@@ -132,10 +121,10 @@ void PowerMonitor::OnPrepareForSleep(GDBusConnection*, const gchar* sender, cons
   gboolean start = FALSE;
   g_variant_get(parameters, "(b)", &start);
   if (start) {
-    LOG(kInfo) << "PowerBroadcast: PBT_APMQUERYSUSPEND : " << LocalTimeText();
+    LOG(kInfo) << "PowerBroadcast: PBT_APMQUERYSUSPEND : " << LocalAsctimeText();
     monitor->Suspend();
   } else {
-    LOG(kInfo) << "PowerBroadcast: PBT_APMRESUMESUSPEND : " << LocalTimeText();
+    LOG(kInfo) << "PowerBroadcast: PBT_APMRESUMESUSPEND : " << LocalAsctimeText();
     monitor->Resume();
   }
 }

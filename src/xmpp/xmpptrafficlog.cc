@@ -1,22 +1,10 @@
 #include "xmpp/xmpptrafficlog.h"
 
-#include <ctime>
-
 #include "base/logging.h"
+#include "base/timeutils.h"
 
 namespace vexalo {
 namespace {
-
-std::string LocalTimeText() {
-  const time_t now = time(nullptr);
-  struct tm local {};
-  localtime_r(&now, &local);
-  char text[64] = {};
-  if (asctime_r(&local, text) == nullptr) return {};
-  std::string result(text);
-  while (!result.empty() && result.back() == '\n') result.pop_back();
-  return result;
-}
 
 // The element name of a start tag, without its prefix.
 std::string_view LocalName(std::string_view tag) {
@@ -34,7 +22,7 @@ std::string_view LocalName(std::string_view tag) {
 
 XmppTrafficLog::XmppTrafficLog(LineSink sink, std::function<std::string()> now)
     : sink_(std::move(sink)), now_(std::move(now)) {
-  if (!now_) now_ = LocalTimeText;
+  if (!now_) now_ = LocalAsctimeText;
 }
 
 void XmppTrafficLog::LogInput(const char* bytes, size_t length) {
