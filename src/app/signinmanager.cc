@@ -1,5 +1,8 @@
 #include "app/signinmanager.h"
 
+#include <ctime>
+
+#include "app/accountauthserver.h"
 #include "app/linux/autodetectproxy.h"
 #include "app/linux/srvlookup.h"
 #include "app/phoneapp.h"
@@ -10,6 +13,7 @@
 #include "base/logging.h"
 #include "base/threadregistry.h"
 #include "base/timeutils.h"
+#include "xmpp/idmoraauth.h"
 
 namespace vexalo {
 namespace {
@@ -58,7 +62,8 @@ const char* SignInManager::LoginStateName(int state) {
 
 SignInManager::SignInManager(Environment environment)
     : env_(std::move(environment)),
-      backoff_(env_.random ? env_.random : MakeJitterSource()) {
+      random_(env_.random ? env_.random : MakeJitterSource()),
+      backoff_(random_) {
   if (env_.queue == nullptr) env_.queue = ThreadRegistry::Current();
   if (!env_.now_ms) env_.now_ms = [] { return TickNow(); };
   if (!env_.network_alive) env_.network_alive = [] { return true; };
@@ -68,6 +73,7 @@ SignInManager::SignInManager(Environment environment)
 }
 
 SignInManager::~SignInManager() {
+  token_refresher_.reset();
   StopDetection();
   env_.queue->Clear(this);
   env_.app->SetSignInSink(nullptr);
@@ -163,6 +169,7 @@ void SignInManager::ResetConnectionList() {
   index_ = 0;
   fresh_token_ = false;
   proxy_auth_required_ = false;
+  clock_suspect_ = false;
 }
 
 void SignInManager::BuildConnectionListAndLogin() {
@@ -286,12 +293,65 @@ void SignInManager::LoginAccountAndConnectionSetting() {
   settings.tls_required = account->tls_required;
   settings.attempt = list_[index_];
   settings.ca_file = env_.ca_file;
+  // The token step serves the web-mail accounts only; other servers know nothing of it.
+  if (!env_.no_account_token && env_.profile.IsWebMailDomain(jid.DomainPart())) {
+    settings.authenticator = MakeAccountAuthenticator(settings.attempt.proxy);
+  }
   const ConnectionAttempt& attempt = settings.attempt;
   LOG(kInfo) << "*** Attempting " << ConnectionAttempt::ProtocolName(attempt.protocol)
              << " connection to " << attempt.server.ToString() << " (via "
              << ProxyTypeName(attempt.proxy.type) << " proxy @ " << attempt.proxy.address.ToString()
              << ")";
   env_.app->Login(std::move(settings));
+}
+
+std::unique_ptr<IdmoraAuth> SignInManager::MakeAccountAuthenticator(const ProxySettings& proxy) {
+  IdmoraSettings settings;
+  settings.server.host = env_.profile.account_host;
+  if (!AccountAuthServer::Get().empty() &&
+      !IdmoraServer::FromOverride(AccountAuthServer::Get(), false, &settings.server)) {
+    LOG(kWarning) << "Ignoring an unusable account server override";
+  }
+  settings.ca_file = env_.ca_file;
+  settings.webmail_domain = env_.profile.webmail_domain;
+  settings.webmail_alt_domain = env_.profile.webmail_alt_domain;
+  settings.proxy = proxy;
+  auto authenticator = std::make_unique<IdmoraAuth>(settings);
+  if (!captcha_challenge_.empty() && !captcha_answer_.empty()) {
+    // The answer goes with the next attempt only.
+    authenticator->SetCaptchaAnswer(
+        {CaptchaChallenge::Parse(captcha_challenge_).token, captcha_answer_});
+    captcha_challenge_.clear();
+    captcha_answer_.clear();
+  }
+  authenticator->SignalFreshToken.Connect(this, &SignInManager::OnFreshToken);
+  authenticator->SignalProxyAuthRequired.Connect(this, [this] { proxy_auth_required_ = true; });
+  authenticator->SignalCertificateExpired.Connect(this, [this] { clock_suspect_ = true; });
+  return authenticator;
+}
+
+void SignInManager::OnFreshToken(const std::string& token) {
+  fresh_token_ = true;
+  if (Account* account = ActiveAccount()) account->token = token;
+  // Renewed after five to ten days, spread so that clients do not come all at once.
+  const int64_t r1 = random_();
+  const int64_t r2 = random_();
+  next_token_refresh_ms_ = Now() + 5LL * 24 * 3600 * 1000 + (r1 % 7200) * 60 * 1000 + (r2 % 1000) * 60;
+}
+
+void SignInManager::RefreshTokenIfDue() {
+  if (env_.no_account_token || next_token_refresh_ms_ == 0 || Now() < next_token_refresh_ms_ ||
+      env_.app->connection() == nullptr || !have_list_ || index_ >= list_.size()) {
+    return;
+  }
+  next_token_refresh_ms_ = Now() + 24LL * 3600 * 1000;
+  Account* account = ActiveAccount();
+  if (account == nullptr) return;
+  const XmppAddress jid(account->jid);
+  if (!env_.profile.IsWebMailDomain(jid.DomainPart())) return;
+  LOG(kInfo) << "Renewing the account token";
+  token_refresher_ = MakeAccountAuthenticator(list_[index_].proxy);
+  token_refresher_->StartAuth(jid, ToSecret(account->password), "mail");
 }
 
 void SignInManager::SetLoginState(int state) {
@@ -373,6 +433,18 @@ void SignInManager::HandleConnectionError(EngineError error, const std::string& 
     SignalError(env_.messages.Text(kMsgProxyAuthRequired), true);
     return;
   }
+  if (clock_suspect_) {
+    const time_t now = time(nullptr);
+    struct tm local {};
+    localtime_r(&now, &local);
+    char stamp[64] = {};
+    strftime(stamp, sizeof(stamp), "%H:%M:%S %d.%m.%Y [%z]", &local);
+    LOG(kInfo) << "CheckClock @ " << stamp;
+    backoff_.Reset(env_.user_idle(), Now());
+    SetLoginState(kSignedOut);
+    SignalError(env_.messages.Text(kMsgClockExplanation), true);
+    return;
+  }
   LOG(kInfo) << "Connection failed with error " << code;
   Account* account = ActiveAccount();
   if (account != nullptr && account->known_good && env_.settings->Current().autorecon) {
@@ -418,6 +490,7 @@ void SignInManager::HandleConnectionPasswordError(const std::string& captcha) {
 }
 
 void SignInManager::OnHousekeepingTick() {
+  if (state_ == kSignedIn) RefreshTokenIfDue();
   if (state_ != kWaitingToReconnect) return;
   const ReconnectBackoff::Step step =
       backoff_.Tick(Now(), env_.network_alive(), suspended_, env_.user_idle());

@@ -18,6 +18,7 @@
 namespace vexalo {
 
 class AutoDetectProxy;
+class IdmoraAuth;
 class EventQueue;
 class PhoneApp;
 class SettingsStore;
@@ -112,6 +113,10 @@ class SignInManager : public SignInSink, public MessageTarget, public SlotHost {
   void OnSrvDone(SignalThread* thread);
   void LoginAccountAndConnectionSetting();
   void HandleConnectionPasswordError(const std::string& captcha);
+  // The account service's token step for web-mail accounts, reporting to us.
+  std::unique_ptr<IdmoraAuth> MakeAccountAuthenticator(const ProxySettings& proxy);
+  void OnFreshToken(const std::string& token);
+  void RefreshTokenIfDue();
   void ResetBackoff();
   void Status(int message, long number = -1);
   Account* ActiveAccount();
@@ -120,6 +125,8 @@ class SignInManager : public SignInSink, public MessageTarget, public SlotHost {
   void StopDetection();
 
   Environment env_;
+  // Jitter for the back-off and the token renewal (0..32767).
+  ReconnectBackoff::Random random_;
   ReconnectBackoff backoff_;
   int state_ = kSignedOut;
   ConnectionList list_;
@@ -130,6 +137,11 @@ class SignInManager : public SignInSink, public MessageTarget, public SlotHost {
   SrvLookup* srv_lookup_ = nullptr;
   uint32_t sequence_ = 0;
   bool proxy_auth_required_ = false;
+  // The account service's certificate was out of its validity: most likely our clock is off.
+  bool clock_suspect_ = false;
+  // When the token is next renewed while signed in (0: not planned), and the step doing it.
+  int64_t next_token_refresh_ms_ = 0;
+  std::unique_ptr<IdmoraAuth> token_refresher_;
   bool fresh_token_ = false;
   bool suspended_ = false;
   bool signing_out_ = false;
