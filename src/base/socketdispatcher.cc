@@ -37,7 +37,10 @@ int TakeSocketError(int fd) {
 
 SocketDispatcher::SocketDispatcher(PhysicalSocketServer* hub) : PhysicalSocket(hub) {}
 
-SocketDispatcher::~SocketDispatcher() { SocketDispatcher::Close(); }
+SocketDispatcher::~SocketDispatcher() {
+  *alive_ = false;
+  SocketDispatcher::Close();
+}
 
 bool SocketDispatcher::Create(int type) {
   Close();
@@ -191,22 +194,25 @@ void SocketDispatcher::OnPreEvent(uint32_t flags) {
 }
 
 void SocketDispatcher::OnEvent(uint32_t flags, int error) {
-  // A handler that closes or re-creates the socket stops the rest of this round's events.
+  // A handler that deletes, closes or re-creates the socket stops the rest of this round's
+  // events.
   const uint32_t id = id_;
+  const std::shared_ptr<bool> alive = alive_;
+  auto still_ours = [&] { return *alive && id_ == id; };
   if (flags & kfRead) {
     DisableEvents(kfRead);
     ReadEvent.Emit(this);
   }
-  if ((flags & kfWrite) && id_ == id) {
+  if ((flags & kfWrite) && still_ours()) {
     DisableEvents(kfWrite);
     WriteEvent.Emit(this);
   }
-  if ((flags & kfConnect) && id_ == id) {
+  if ((flags & kfConnect) && still_ours()) {
     if (flags != kfConnect) LOG(kVerbose) << "Signalled with kfConnect: " << flags;
     DisableEvents(kfConnect);
     ConnectEvent.Emit(this);
   }
-  if ((flags & kfClose) && id_ == id) {
+  if ((flags & kfClose) && still_ours()) {
     pending_close_ = true;
     close_error_ = error;
     hub_->Update(this);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 #include "base/dispatcher.h"
 #include "base/physicalsocket.h"
@@ -50,6 +51,8 @@ class SocketDispatcher : public PhysicalSocket, public Dispatcher {
 
   uint32_t id_ = 0;
   uint32_t enabled_ = 0;
+  // False once the dispatcher is gone: an event handler may delete its socket.
+  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
   bool pending_close_ = false;
   bool close_reported_ = false;
   int close_error_ = 0;
