@@ -2,6 +2,7 @@
 // byte). Nothing may crash; the reads must not change what is delivered; and every delivered
 // stanza must print to text that parses back to the same stanza.
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <string_view>
@@ -58,9 +59,16 @@ class Collector : public StanzaSplitter::Owner {
           inner.kind == XmlErrorKind::kStanzaTooLarge) {
         return;
       }
-      abort();
+      Fail(printed, inner.events);
     }
-    if (inner.events.size() != 2 || inner.events[1] != "S" + printed) abort();
+    if (inner.events.size() != 2 || inner.events[1] != "S" + printed) Fail(printed, inner.events);
+  }
+
+  [[noreturn]] static void Fail(const std::string& printed,
+                                const std::vector<std::string>& events) {
+    fprintf(stderr, "printed: %s\n", printed.c_str());
+    for (const std::string& event : events) fprintf(stderr, "reparsed: %s\n", event.c_str());
+    abort();
   }
 
   bool verify_;

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <string>
 
 namespace vexalo {
 namespace {
@@ -36,6 +37,33 @@ XmlErrorKind KindOfExpatError(XML_Error code) {
   }
 }
 
+bool IsAsciiNameStart(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_';
+}
+
+// Whether `text`, a run of XML name characters, is also a name on its own: a prefix or local
+// part that starts with a digit, '-', '.' or a combining mark is not. Names printed from the tree
+// must parse again, so such parts are refused when read. Non-ASCII starts are rare; expat's own
+// tables decide them.
+bool IsNameOnItsOwn(std::string_view text) {
+  if (text.empty()) return false;
+  if (static_cast<unsigned char>(text[0]) < 0x80) return IsAsciiNameStart(text[0]);
+  XML_Parser probe = XML_ParserCreate(kEncoding);
+  if (probe == nullptr) return false;
+  std::string element;
+  element.reserve(text.size() + 3);
+  element.append("<").append(text).append("/>");
+  bool ok =
+      XML_Parse(probe, element.data(), static_cast<int>(element.size()), XML_TRUE) == XML_STATUS_OK;
+  XML_ParserFree(probe);
+  return ok;
+}
+
+// A declared prefix is an NCName: no colon, and a name on its own.
+bool IsDeclarablePrefix(std::string_view prefix) {
+  return prefix.find(':') == std::string_view::npos && IsNameOnItsOwn(prefix);
+}
+
 }  // namespace
 
 XmlName ParseContext::ResolveName(std::string_view raw_name, bool is_attribute) const {
@@ -50,7 +78,7 @@ XmlName ParseContext::ResolveName(std::string_view raw_name, bool is_attribute) 
     std::string_view prefix = raw_name.substr(0, colon);
     local = raw_name.substr(colon + 1);
     // Plain XML allows any colons in a name; a qualified name has exactly one, inside.
-    if (prefix.empty() || local.empty() || local.find(':') != std::string_view::npos) {
+    if (prefix.empty() || local.find(':') != std::string_view::npos || !IsNameOnItsOwn(local)) {
       return kQnEmpty;
     }
     uri = scope_.UriForPrefix(prefix);
@@ -207,8 +235,8 @@ void XmlStreamParser::OnStartElement(void* user_data, const char* name, const ch
     if (attr_name[5] == '\0') {
       scope.AddDeclaration("", attr[1]);
     } else if (attr_name[5] == ':') {
-      // Undeclaring a prefix is not allowed, nor is an empty one.
-      if (attr_name[6] == '\0' || attr[1][0] == '\0') {
+      // Undeclaring a prefix is not allowed, nor is an empty one or one that is no NCName.
+      if (!IsDeclarablePrefix(attr_name + 6) || attr[1][0] == '\0') {
         context.RaiseError(XmlErrorKind::kBadNamespacePrefix);
         return;
       }

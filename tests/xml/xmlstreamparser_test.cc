@@ -70,6 +70,17 @@ TEST(XmlParseTest, RefusedDocumentsAndTheirErrors) {
       {"empty local part", "<a xmlns:p='u'><p:/></a>", XmlErrorKind::kBadNamespacePrefix, 2},
       {"empty prefix part", "<:a/>", XmlErrorKind::kBadNamespacePrefix, 2},
       {"two colons", "<a xmlns:p='u'><p:b:c/></a>", XmlErrorKind::kBadNamespacePrefix, 2},
+      // Each is an XML name but not a namespace name; printed again it would not parse.
+      {"prefix starting with a digit", "<a xmlns:6='u' xmlns:p='u' p:x='1'/>",
+       XmlErrorKind::kBadNamespacePrefix, 2},
+      {"prefix starting with a dash", "<a xmlns:-p='u'/>", XmlErrorKind::kBadNamespacePrefix, 2},
+      {"prefix with a colon", "<a xmlns:p:q='u'/>", XmlErrorKind::kBadNamespacePrefix, 2},
+      {"prefix starting with a combining mark", "<a xmlns:\xCC\x81p='u'/>",
+       XmlErrorKind::kBadNamespacePrefix, 2},
+      {"local part starting with a digit", "<p:6a xmlns:p='u'/>", XmlErrorKind::kBadNamespacePrefix,
+       2},
+      {"attribute local part starting with a dot", "<a xmlns:p='u' p:.x='1'/>",
+       XmlErrorKind::kBadNamespacePrefix, 2},
       {"same attribute through two prefixes", "<a xmlns:p='u' xmlns:q='u' p:x='1' q:x='2'/>",
        XmlErrorKind::kNotWellFormed, 2},
       {"same raw attribute twice", "<a x='1' x='2'/>", XmlErrorKind::kNotWellFormed, 8},
@@ -105,6 +116,8 @@ TEST(XmlParseTest, AcceptedDeclarationsAndNames) {
       "\xEF\xBB\xBF<a/>",  // UTF-8 byte order mark
       "<a xmlnsfoo='not a declaration'/>",
       "<xm:a xmlns:xm='u'/>",                      // two letters are not reserved
+      "<_p:a-1 xmlns:_p='u' _p:x.2='1'/>",         // digits and dots after the first letter
+      "<\xC3\xA9:b xmlns:\xC3\xA9='u'/>",          // a non-ASCII letter starts a prefix
       "<a xmlns='u' xmlns:p='u' p:x='1' x='2'/>",  // same local, different namespaces
   };
   for (const char* xml : cases) EXPECT_EQ(ParseDocument(xml).code, 0) << xml;
