@@ -32,6 +32,7 @@ PhoneApp::PhoneApp(PhoneWindow* window, SettingsStore* settings)
 PhoneApp::~PhoneApp() {
   LOG(kVerbose) << "PhoneApp::~PhoneApp";
   session_.reset();
+  server_settings_.reset();
   DropConnection();
 }
 
@@ -40,6 +41,7 @@ void PhoneApp::DropConnection() {
     SignalSessionEnded();
     session_.reset();
   }
+  server_settings_.reset();
   signed_in_ = false;
   if (connection_ == nullptr) return;
   XmppConnection* connection = connection_;
@@ -119,6 +121,7 @@ void PhoneApp::OnConnectionState(EngineState state) {
       bound_ = connection_->GetBoundAddress();
       session_ = std::make_unique<ChatSession>(connection_);
       session_->SetStatus(ShowState::kOnline, false, "");
+      server_settings_ = std::make_unique<ServerUserSettings>(connection_);
       SignalSessionStarted(session_.get());
       if (sink_ != nullptr) sink_->OnSignedIn(bound_);
       return;
@@ -129,8 +132,8 @@ void PhoneApp::OnConnectionState(EngineState state) {
   }
   EngineError error = connection_->GetError();
   const std::string captcha = connection_->GetCaptchaChallenge();
-  const bool conflict = connection_->engine() != nullptr &&
-                        IsConflict(connection_->engine()->GetStreamError());
+  const bool conflict =
+      connection_->engine() != nullptr && IsConflict(connection_->engine()->GetStreamError());
   const bool was_signed_in = signed_in_;
   // The runner deletes the finished task; nothing of it is touched after this.
   connection_->SignalStateChange.Disconnect(this);
@@ -138,6 +141,7 @@ void PhoneApp::OnConnectionState(EngineState state) {
   signed_in_ = false;
   if (was_signed_in) SignalSessionEnded();
   session_.reset();
+  server_settings_.reset();
   // A connection that could not even start reports no error; it failed all the same.
   if (error == EngineError::kNone && !logout_requested_ && !was_signed_in) {
     error = EngineError::kConnectionClosed;
@@ -153,8 +157,13 @@ void PhoneApp::OnConnectionState(EngineState state) {
   }
 }
 
-void PhoneApp::OnUserSettingsChanged(const Settings&, const Settings&) {
-  if (!IsSignedIn()) return;
+void PhoneApp::OnUserSettingsChanged(const Settings&, const Settings& new_settings) {
+  if (!IsSignedIn() || server_settings_ == nullptr) return;
+  const bool mail = new_settings.MailNoteOn();
+  const auto stored = server_settings_->Value("mailnotifications");
+  const auto wanted = mail ? UserSettingValue::kTrue : UserSettingValue::kFalse;
+  if (stored && *stored == wanted) return;
+  server_settings_->StoreMailNotifications(mail);
 }
 
 }  // namespace vexalo

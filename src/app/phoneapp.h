@@ -4,6 +4,7 @@
 #include <string>
 
 #include "app/connectionattempt.h"
+#include "app/serverusersettings.h"
 #include "base/queuetaskrunner.h"
 #include "base/secrettext.h"
 #include "base/signal.h"
@@ -62,7 +63,8 @@ class PhoneApp : public SlotHost {
   QueueTaskRunner* runner() { return &runner_; }
   const XmppAddress& bound_address() const { return bound_; }
 
-  // The user changed the options: while signed in, the server-side copy is stored again.
+  // The user changed the options: while signed in, the server-side copy of the ones it mirrors
+  // (the new-mail notice) is stored again when it differs.
   void OnUserSettingsChanged(const Settings& old_settings, const Settings& new_settings);
 
   PhoneWindow* window() const { return window_; }
@@ -70,6 +72,8 @@ class PhoneApp : public SlotHost {
 
   // The services of the signed-in connection; null while not signed in.
   ChatSession* session() const { return session_.get(); }
+  // The server's copy of the user's settings; null while not signed in.
+  ServerUserSettings* server_settings() const { return server_settings_.get(); }
 
   // A connection reached Open and its services started; and their end (before they go).
   Signal<ChatSession*> SignalSessionStarted;
@@ -86,6 +90,7 @@ class PhoneApp : public SlotHost {
   XmppConnection* connection_ = nullptr;  // owned by the runner
   XmppTrafficLog traffic_log_;
   std::unique_ptr<ChatSession> session_;
+  std::unique_ptr<ServerUserSettings> server_settings_;
   XmppAddress bound_;
   bool signed_in_ = false;
   bool logout_requested_ = false;

@@ -18,6 +18,7 @@
 #include "app/linux/proxydetect.h"
 #include "app/loginmessages.h"
 #include "app/phoneapp.h"
+#include "app/serverusersettings.h"
 #include "app/settingsstore.h"
 #include "app/signinmanager.h"
 #include "base/logging.h"
@@ -506,6 +507,74 @@ TEST_F(PeerSignInManagerTest, TurningAccountStorageOffRemovesAccountsAndPassword
   ASSERT_TRUE(PumpUntilState(SignInManager::kSignedOut, 5000));
   EXPECT_FALSE(registry_.Read().KeyExists(std::string(kRoot) + "\\Accounts"));
   EXPECT_FALSE(PasswordKept());
+}
+
+// The new-mail notice option is mirrored in the server's copy of the user's settings: changed
+// by the user while signed in, it is written there (read back at the next sign-in); a server
+// without the service gets nothing written.
+TEST_F(PeerSignInManagerTest, MailNoticeOptionIsStoredInTheServersCopyOfTheSettings) {
+  struct Case {
+    bool server_keeps_settings;
+  } cases[] = {{true}, {false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.server_keeps_settings ? "with the settings service" : "plain server");
+    std::vector<std::string> modules;
+    if (c.server_keeps_settings) modules.push_back("ombrix_settings");
+    ProsodyPeer prosody(modules);
+    ASSERT_TRUE(prosody.started()) << prosody.error();
+    prosody.AddUser("alice", kPassword);
+    StartupServices services;
+    PhoneWindow::Environment env;
+    env.settings = &settings_;
+    env.services = &services;
+    env.queue = ThreadRegistry::Current();
+    env.registry = &registry_;
+    env.secrets = &secrets_;
+    env.root_key = kRoot;
+    env.ca_file = prosody.certificate();
+    env.default_resource = kResource;
+    PhoneWindow window(env, std::nullopt, {});
+    ASSERT_TRUE(window.Create());
+    Watch(window.signin(), false);
+    auto sign_in = [&] {
+      window.signin()->SignIn(kJid, SecretText::FromClearText(kPassword), "127.0.0.1",
+                              prosody.port());
+      ASSERT_TRUE(PumpUntilState(SignInManager::kSignedIn));
+      ASSERT_NE(window.app()->server_settings(), nullptr);
+      // The read is answered either way: values, or an error from a plain server.
+      PumpFor(500);
+    };
+    auto set_mail_note = [&](int32_t note) {
+      Settings record = settings_.Current();
+      record.mail_note = note;
+      settings_.Save(record, kSettingsSourceUser);
+      PumpFor(500);
+    };
+
+    sign_in();
+    EXPECT_EQ(window.app()->server_settings()->known(), c.server_keeps_settings);
+    set_mail_note(kNoteOff);
+    EXPECT_EQ(log_.Matching("nothing stored").size(), c.server_keeps_settings ? 0u : 1u);
+    EXPECT_TRUE(log_.Matching("refused the settings").empty());
+    EXPECT_EQ(window.signin()->login_state(), SignInManager::kSignedIn);
+    window.signin()->SignOut();
+    ASSERT_TRUE(PumpUntilState(SignInManager::kSignedOut, 5000));
+
+    sign_in();
+    ServerUserSettings* server = window.app()->server_settings();
+    if (c.server_keeps_settings) {
+      EXPECT_EQ(server->Value("mailnotifications"), UserSettingValue::kFalse);
+      // Unchanged values are kept as the server holds them.
+      EXPECT_EQ(server->Value("autoacceptrequests"), UserSettingValue::kFalse);
+      set_mail_note(kNoteOn);
+      EXPECT_EQ(server->Value("mailnotifications"), UserSettingValue::kTrue);
+    } else {
+      EXPECT_FALSE(server->known());
+    }
+    window.signin()->SignOut();
+    ASSERT_TRUE(PumpUntilState(SignInManager::kSignedOut, 5000));
+    set_mail_note(kNoteDefault);
+  }
 }
 
 }  // namespace

@@ -1,0 +1,66 @@
+#include "app/serverusersettings.h"
+
+#include "base/logging.h"
+#include "xmpp/settingspushtask.h"
+#include "xmpp/settingsquerytask.h"
+#include "xmpp/settingssettask.h"
+#include "xmpp/xmppconnection.h"
+
+namespace vexalo {
+namespace {
+
+constexpr char kAutoAcceptSuggestions[] = "autoacceptsuggestions";
+constexpr char kAutoAcceptRequests[] = "autoacceptrequests";
+constexpr char kMailNotifications[] = "mailnotifications";
+constexpr char kArchivingEnabled[] = "archivingenabled";
+// A server answer names a handful of settings; more are not kept.
+constexpr size_t kMaxKept = 16;
+
+}  // namespace
+
+ServerUserSettings::ServerUserSettings(XmppConnection* connection) : connection_(connection) {
+  auto* push = new SettingsPushTask(connection);
+  push->SignalSetting.Connect(this, &ServerUserSettings::OnSetting);
+  push->Start();
+  auto* query = new SettingsQueryTask(connection);
+  query->SignalSetting.Connect(this, &ServerUserSettings::OnSetting);
+  query->Start();
+}
+
+std::optional<UserSettingValue> ServerUserSettings::Value(const std::string& name) const {
+  auto found = values_.find(name);
+  if (found == values_.end()) return std::nullopt;
+  return found->second;
+}
+
+void ServerUserSettings::OnSetting(const std::string& name, UserSettingValue value) {
+  if (values_.size() >= kMaxKept && values_.count(name) == 0) return;
+  values_[name] = value;
+}
+
+std::optional<bool> ServerUserSettings::KnownBool(const std::string& name) const {
+  std::optional<UserSettingValue> value = Value(name);
+  if (!value || *value == UserSettingValue::kOther) return std::nullopt;
+  return *value == UserSettingValue::kTrue;
+}
+
+bool ServerUserSettings::StoreMailNotifications(bool on) {
+  if (!known()) {
+    LOG(kInfo) << "ServerUserSettings - the server's settings are not known; nothing stored";
+    return false;
+  }
+  UserSettingChanges changes;
+  changes.auto_accept_suggestions = KnownBool(kAutoAcceptSuggestions);
+  changes.auto_accept_requests = KnownBool(kAutoAcceptRequests).value_or(false);
+  changes.mail_notifications = on;
+  changes.archiving_enabled = KnownBool(kArchivingEnabled);
+  values_[kMailNotifications] = on ? UserSettingValue::kTrue : UserSettingValue::kFalse;
+  auto* set = new SettingsSetTask(connection_, changes);
+  set->SignalDone.Connect(this, [](bool accepted) {
+    if (!accepted) LOG(kWarning) << "ServerUserSettings - the server refused the settings";
+  });
+  set->Start();
+  return true;
+}
+
+}  // namespace vexalo
