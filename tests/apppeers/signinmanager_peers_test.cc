@@ -172,6 +172,20 @@ class PeerSignInManagerTest : public ::testing::Test, public SlotHost {
     ASSERT_TRUE(settings_.Save(record, kSettingsSourceUser).ok());
   }
 
+  // What the main window gets from the program, with this test's stores.
+  PhoneWindow::Environment WindowEnvironment(StartupServices* services, const std::string& ca_file) {
+    PhoneWindow::Environment env;
+    env.settings = &settings_;
+    env.services = services;
+    env.queue = ThreadRegistry::Current();
+    env.registry = &registry_;
+    env.secrets = &secrets_;
+    env.root_key = kRoot;
+    env.ca_file = ca_file;
+    env.default_resource = kResource;
+    return env;
+  }
+
   bool HasState(int state) const {
     return std::find(states_.begin(), states_.end(), state) != states_.end();
   }
@@ -465,16 +479,7 @@ TEST_F(PeerSignInManagerTest, TurningAccountStorageOffRemovesAccountsAndPassword
   ASSERT_TRUE(prosody->started()) << prosody->error();
   // The main window's own manager, with its settings upkeep and housekeeping timer.
   StartupServices services;
-  PhoneWindow::Environment env;
-  env.settings = &settings_;
-  env.services = &services;
-  env.queue = ThreadRegistry::Current();
-  env.registry = &registry_;
-  env.secrets = &secrets_;
-  env.root_key = kRoot;
-  env.ca_file = prosody->certificate();
-  env.default_resource = kResource;
-  PhoneWindow window(env, std::nullopt, {});
+  PhoneWindow window(WindowEnvironment(&services, prosody->certificate()), std::nullopt, {});
   ASSERT_NE(window.signin(), nullptr);
   ASSERT_TRUE(window.Create());
   Watch(window.signin(), false);
@@ -524,16 +529,7 @@ TEST_F(PeerSignInManagerTest, MailNoticeOptionIsStoredInTheServersCopyOfTheSetti
     ASSERT_TRUE(prosody.started()) << prosody.error();
     prosody.AddUser("alice", kPassword);
     StartupServices services;
-    PhoneWindow::Environment env;
-    env.settings = &settings_;
-    env.services = &services;
-    env.queue = ThreadRegistry::Current();
-    env.registry = &registry_;
-    env.secrets = &secrets_;
-    env.root_key = kRoot;
-    env.ca_file = prosody.certificate();
-    env.default_resource = kResource;
-    PhoneWindow window(env, std::nullopt, {});
+    PhoneWindow window(WindowEnvironment(&services, prosody.certificate()), std::nullopt, {});
     ASSERT_TRUE(window.Create());
     Watch(window.signin(), false);
     auto sign_in = [&] {
