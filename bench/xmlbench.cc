@@ -1,8 +1,13 @@
-// The stream parser against the limit (raw expat with empty handlers on the same bytes), and
-// element building and printing. Allocations are counted by replacing the global operator new
-// in this program (expat's own buffers use malloc and are reused across stanzas).
+// The stream parser against the limit (raw expat with empty handlers on the same bytes) and,
+// through a loopback socket, against libstrophe's stream parser; element building and printing.
+// Allocations are counted by replacing the global operator new in this program (expat's own buffers
+// use malloc and are reused across stanzas).
+#include <arpa/inet.h>
 #include <benchmark/benchmark.h>
 #include <expat.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <cstdint>
 #include <cstdlib>
@@ -10,6 +15,7 @@
 #include <new>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #ifdef VEXALO_HAVE_STROPHE
@@ -185,10 +191,142 @@ void BM_RawExpatEmptyHandlers(benchmark::State& state) {
 }
 BENCHMARK(BM_RawExpatEmptyHandlers)->Unit(benchmark::kMillisecond);
 
+// Serves the synthetic stream once on a loopback port: the parsers that can only read from a
+// connection get the same bytes as ours, through the same kind of socket.
+class LoopbackStreamServer {
+ public:
+  LoopbackStreamServer() {
+    listener_ = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof(address);
+    if (listener_ < 0 || bind(listener_, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
+        listen(listener_, 1) != 0 ||
+        getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+      return;
+    }
+    port_ = ntohs(address.sin_port);
+    writer_ = std::thread([this] {
+      int peer = accept(listener_, nullptr, nullptr);
+      if (peer < 0) return;
+      const std::string& bytes = Stream().bytes;
+      for (size_t at = 0; at < bytes.size();) {
+        ssize_t sent = send(peer, bytes.data() + at, bytes.size() - at, MSG_NOSIGNAL);
+        if (sent <= 0) break;
+        at += static_cast<size_t>(sent);
+      }
+      // Closing with the client's stream header still unread would reset the connection and
+      // drop what the client has not read yet: end our side, then wait for the client's end.
+      shutdown(peer, SHUT_WR);
+      char ignored[512];
+      while (recv(peer, ignored, sizeof(ignored), 0) > 0) {
+      }
+      close(peer);
+    });
+  }
+  ~LoopbackStreamServer() {
+    if (writer_.joinable()) writer_.join();
+    if (listener_ >= 0) close(listener_);
+  }
+
+  uint16_t port() const { return port_; }
+
+ private:
+  int listener_ = -1;
+  uint16_t port_ = 0;
+  std::thread writer_;
+};
+
+// Our parser fed by 4,096-byte reads from a loopback socket: the partner of the libstrophe run.
+void BM_StreamParserOverLoopback(benchmark::State& state) {
+  const SyntheticStream& stream = Stream();
+  int64_t stanzas = 0;
+  for (auto _ : state) {
+    LoopbackStreamServer server;
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(server.port());
+    if (server.port() == 0 ||
+        connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0) {
+      close(fd);
+      state.SkipWithError("no loopback connection");
+      return;
+    }
+    CountingOwner owner;
+    StanzaSplitter splitter(&owner);
+    char buffer[kReadSize];
+    for (ssize_t got; (got = recv(fd, buffer, sizeof(buffer), 0)) > 0;) {
+      splitter.Parse(buffer, static_cast<size_t>(got));
+    }
+    close(fd);
+    if (owner.failed || owner.stanzas != static_cast<int64_t>(stream.stanzas.size())) {
+      state.SkipWithError("the stream did not parse");
+      return;
+    }
+    stanzas += owner.stanzas;
+  }
+  ReportRates(state, stanzas, 0);
+}
+BENCHMARK(BM_StreamParserOverLoopback)->Unit(benchmark::kMillisecond)->UseRealTime();
+
 #ifdef VEXALO_HAVE_STROPHE
-// libstrophe's public interface cannot feed a stream to its parser without a connection, so
-// this is not the same measurement: each stanza, already cut out, is parsed from a string by
-// a parser made for it.
+struct StropheRun {
+  int64_t stanzas = 0;
+  bool ended = false;
+};
+
+// libstrophe parses a stream only inside a connection: a raw connection (no login) to the
+// loopback server, its stream opened, every stanza counted by a catch-all handler.
+void BM_LibstropheStreamOverLoopback(benchmark::State& state) {
+  const SyntheticStream& stream = Stream();
+  xmpp_initialize();
+  xmpp_ctx_t* ctx = xmpp_ctx_new(nullptr, nullptr);
+  int64_t stanzas = 0;
+  for (auto _ : state) {
+    LoopbackStreamServer server;
+    StropheRun run;
+    xmpp_conn_t* conn = xmpp_conn_new(ctx);
+    xmpp_conn_set_jid(conn, "me@example.com");
+    xmpp_handler_add(
+        conn,
+        [](xmpp_conn_t*, xmpp_stanza_t*, void* data) {
+          ++static_cast<StropheRun*>(data)->stanzas;
+          return 1;
+        },
+        nullptr, nullptr, nullptr, &run);
+    auto on_event = [](xmpp_conn_t* c, xmpp_conn_event_t event, int, xmpp_stream_error_t*,
+                       void* data) {
+      if (event == XMPP_CONN_RAW_CONNECT) {
+        xmpp_conn_open_stream_default(c);
+      } else if (event == XMPP_CONN_DISCONNECT || event == XMPP_CONN_FAIL) {
+        static_cast<StropheRun*>(data)->ended = true;
+      }
+    };
+    if (server.port() == 0 ||
+        xmpp_connect_raw(conn, "127.0.0.1", server.port(), on_event, &run) != XMPP_EOK) {
+      xmpp_conn_release(conn);
+      state.SkipWithError("libstrophe could not connect");
+      break;
+    }
+    while (!run.ended) xmpp_run_once(ctx, 10);
+    xmpp_conn_release(conn);
+    if (run.stanzas != static_cast<int64_t>(stream.stanzas.size())) {
+      state.SkipWithError("libstrophe did not deliver every stanza");
+      break;
+    }
+    stanzas += run.stanzas;
+  }
+  xmpp_ctx_free(ctx);
+  xmpp_shutdown();
+  ReportRates(state, stanzas, 0);
+}
+BENCHMARK(BM_LibstropheStreamOverLoopback)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// A different measurement, kept for reference: each stanza, already cut out, parsed from a
+// string by a parser made for it.
 void BM_LibstropheStanzaFromStringPreSplit(benchmark::State& state) {
   const SyntheticStream& stream = Stream();
   xmpp_initialize();
