@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include "../platform/tempdir.h"
 #include "app/phoneapp.h"
 #include "app/settingsstore.h"
 #include "base/eventqueue.h"
@@ -11,6 +10,7 @@
 #include "platform/memorysecretstore.h"
 #include "platform/registryfile.h"
 #include "platform/runninginstance.h"
+#include "support/testfiles.h"
 
 namespace vexalo {
 namespace {

@@ -13,9 +13,9 @@
 #include <thread>
 #include <vector>
 
-#include "../platform/tempdir.h"
 #include "base/logging.h"
 #include "base/scriptedpeer.h"
+#include "support/testfiles.h"
 
 namespace vexalo {
 namespace {

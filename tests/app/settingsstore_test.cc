@@ -5,11 +5,11 @@
 #include <string>
 #include <vector>
 
-#include "../platform/tempdir.h"
 #include "platform/memorysecretstore.h"
 #include "platform/registryfile.h"
 #include "platform/registrytree.h"
 #include "platform/secretservicestore.h"
+#include "support/testfiles.h"
 
 namespace vexalo {
 namespace {

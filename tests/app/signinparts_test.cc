@@ -5,7 +5,6 @@
 #include <string>
 #include <vector>
 
-#include "../platform/tempdir.h"
 #include "app/accountlist.h"
 #include "app/connectionattempt.h"
 #include "app/loginmessages.h"
@@ -14,6 +13,7 @@
 #include "platform/memorysecretstore.h"
 #include "platform/registryfile.h"
 #include "platform/registrytree.h"
+#include "support/testfiles.h"
 
 namespace vexalo {
 namespace {
@@ -35,7 +35,8 @@ TEST(LoginMessagesTest, GermanForGermanLocalesEnglishOtherwise) {
   }
   const LoginMessages german(LoginMessages::Language::kGerman);
   EXPECT_EQ(german.Text(kMsgWrongPassword), "Falscher Nutzername oder falsches Passwort");
-  EXPECT_EQ(german.Text(kMsgReconnectingInSeconds, 12), "Verbindung wird in 12 Sek. wiederhergestellt");
+  EXPECT_EQ(german.Text(kMsgReconnectingInSeconds, 12),
+            "Verbindung wird in 12 Sek. wiederhergestellt");
   const LoginMessages english(LoginMessages::Language::kEnglish);
   EXPECT_EQ(english.Text(kMsgReconnectingInMinutes, 3), "Reconnecting in 3 min.");
   EXPECT_EQ(english.Text(12345), "");

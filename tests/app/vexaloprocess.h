@@ -1,6 +1,7 @@
 #pragma once
 
 #include <fcntl.h>
+#include <glib.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -11,10 +12,10 @@
 #include <string>
 #include <vector>
 
-#include "../platform/tempdir.h"
 #include "platform/registryfile.h"
 #include "platform/runninginstance.h"
 #include "platform/singleinstance.h"
+#include "support/testfiles.h"
 
 namespace vexalo {
 

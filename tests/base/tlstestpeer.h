@@ -35,6 +35,8 @@
 #include <string_view>
 #include <thread>
 
+#include "support/testfiles.h"
+
 namespace vexalo::tlstest {
 
 struct Credentials {
@@ -64,7 +66,8 @@ inline void AddExtension(X509* cert, X509V3_CTX* ctx, int nid, const std::string
 }
 
 // A certificate for `key`, signed by `issuer` (self-signed when it is empty).
-inline Credentials MakeCredentials(const CertOptions& options, const Credentials* issuer = nullptr) {
+inline Credentials MakeCredentials(const CertOptions& options,
+                                   const Credentials* issuer = nullptr) {
   Credentials result;
   result.key = MakeKey();
   X509* cert = X509_new();
@@ -78,8 +81,8 @@ inline Credentials MakeCredentials(const CertOptions& options, const Credentials
   X509_set_pubkey(cert, result.key.get());
   X509_NAME* name = X509_get_subject_name(cert);
   X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC,
-                             reinterpret_cast<const unsigned char*>(options.common_name.c_str()), -1,
-                             -1, 0);
+                             reinterpret_cast<const unsigned char*>(options.common_name.c_str()),
+                             -1, -1, 0);
   X509* issuer_cert = issuer ? issuer->cert.get() : cert;
   X509_set_issuer_name(cert, X509_get_subject_name(issuer_cert));
   X509V3_CTX ctx;
@@ -103,26 +106,6 @@ inline void WritePem(const std::string& path, X509* cert) {
   PEM_write_X509(file, cert);
   std::fclose(file);
 }
-
-// A private folder removed with everything in it.
-class TempDir {
- public:
-  TempDir() {
-    char pattern[] = "/tmp/vexalo-tls-XXXXXX";
-    if (!mkdtemp(pattern)) throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
-  }
-  ~TempDir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-  }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
-};
 
 // A test CA whose certificate is written to ca.pem in a temporary folder.
 class TestPki {

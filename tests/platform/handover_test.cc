@@ -13,7 +13,7 @@
 
 #include "platform/handoverserver.h"
 #include "platform/runninginstance.h"
-#include "tempdir.h"
+#include "support/testfiles.h"
 
 namespace vexalo {
 namespace {

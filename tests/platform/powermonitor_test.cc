@@ -1,9 +1,9 @@
 #include "platform/powermonitor.h"
 
+#include <fcntl.h>
 #include <gio/gio.h>
 #include <gio/gunixfdlist.h>
 #include <gtest/gtest.h>
-#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <unistd.h>
@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "base/logging.h"
-#include "platform/tempdir.h"
+#include "support/testfiles.h"
 
 namespace vexalo {
 namespace {
@@ -85,15 +85,14 @@ class PrivateBus {
  public:
   PrivateBus() {
     const std::string listen = "--address=unix:dir=" + dir_.path();
-    const char* argv[] = {"dbus-daemon", "--session",     "--nofork", "--nopidfile",
+    const char* argv[] = {"dbus-daemon",  "--session",         "--nofork", "--nopidfile",
                           listen.c_str(), "--print-address=1", nullptr};
     GError* error = nullptr;
     // Silenced: as root it complains that it may not raise its file limit.
-    daemon_ = g_subprocess_newv(
-        argv,
-        static_cast<GSubprocessFlags>(G_SUBPROCESS_FLAGS_STDOUT_PIPE |
-                                      G_SUBPROCESS_FLAGS_STDERR_SILENCE),
-        &error);
+    daemon_ = g_subprocess_newv(argv,
+                                static_cast<GSubprocessFlags>(G_SUBPROCESS_FLAGS_STDOUT_PIPE |
+                                                              G_SUBPROCESS_FLAGS_STDERR_SILENCE),
+                                &error);
     if (!daemon_) {
       error_ = error->message;
       g_error_free(error);
@@ -180,9 +179,9 @@ class FakeLogind {
     if (!connection_) return;
     GDBusNodeInfo* node = g_dbus_node_info_new_for_xml(kManagerXml, nullptr);
     static const GDBusInterfaceVTable vtable = {OnMethodCall, nullptr, nullptr, {}};
-    registration_ = g_dbus_connection_register_object(connection_, "/org/freedesktop/login1",
-                                                      node->interfaces[0], &vtable, this,
-                                                      nullptr, nullptr);
+    registration_ =
+        g_dbus_connection_register_object(connection_, "/org/freedesktop/login1",
+                                          node->interfaces[0], &vtable, this, nullptr, nullptr);
     g_dbus_node_info_unref(node);
   }
   ~FakeLogind() {
@@ -278,8 +277,8 @@ class FakeLogind {
     GUnixFDList* fds = g_unix_fd_list_new();
     const gint index = g_unix_fd_list_append(fds, ends[1], nullptr);  // a duplicate
     close(ends[1]);
-    g_dbus_method_invocation_return_value_with_unix_fd_list(invocation,
-                                                            g_variant_new("(h)", index), fds);
+    g_dbus_method_invocation_return_value_with_unix_fd_list(invocation, g_variant_new("(h)", index),
+                                                            fds);
     g_object_unref(fds);
   }
 
@@ -394,10 +393,9 @@ TEST_F(BusPowerMonitorTest, IgnoresSleepSignalsFromOthers) {
   EmitPrepareForSleep(impostor, true);
   EmitPrepareForSleep(impostor, true, logind_->caller().c_str());
   // A round trip through the bus: it has routed the impostor's signal before logind's.
-  g_variant_unref(g_dbus_connection_call_sync(impostor, "org.freedesktop.DBus",
-                                              "/org/freedesktop/DBus", "org.freedesktop.DBus",
-                                              "GetId", nullptr, nullptr, G_DBUS_CALL_FLAGS_NONE,
-                                              -1, nullptr, nullptr));
+  g_variant_unref(g_dbus_connection_call_sync(
+      impostor, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "GetId",
+      nullptr, nullptr, G_DBUS_CALL_FLAGS_NONE, -1, nullptr, nullptr));
   logind_->Emit(false);
   ASSERT_TRUE(SpinUntil([&] { return !log_.Starting("PowerBroadcast:").empty(); }));
   EXPECT_EQ(log_.Starting("PowerBroadcast:").size(), 1u);
@@ -437,7 +435,8 @@ TEST_F(BusPowerMonitorTest, WithoutALockStillSignalsAndComplainsOnce) {
   logind_->Own(true);
   StartMonitor();
   Counter counter(monitor_.get());
-  ASSERT_TRUE(SpinUntil([&] { return !log_.Starting("PowerMonitor: no sleep delay lock").empty(); }));
+  ASSERT_TRUE(
+      SpinUntil([&] { return !log_.Starting("PowerMonitor: no sleep delay lock").empty(); }));
   for (int round = 1; round <= 2; ++round) {
     logind_->Emit(true);
     logind_->Emit(false);

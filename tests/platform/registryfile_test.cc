@@ -1,5 +1,6 @@
 #include "platform/registryfile.h"
 
+#include <glib.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -9,7 +10,7 @@
 #include <random>
 #include <string>
 
-#include "tempdir.h"
+#include "support/testfiles.h"
 
 namespace vexalo {
 namespace {

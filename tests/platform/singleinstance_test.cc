@@ -1,12 +1,13 @@
 #include "platform/singleinstance.h"
 
+#include <glib.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include "platform/registryfile.h"
-#include "tempdir.h"
+#include "support/testfiles.h"
 
 namespace vexalo {
 namespace {

@@ -17,26 +17,6 @@
 
 namespace vexalo {
 
-TempDir::TempDir() {
-  char pattern[] = "/tmp/vexalo-peer-XXXXXX";
-  const char* made = mkdtemp(pattern);
-  path_ = made ? made : "";
-  // Servers that drop privileges must still reach their files.
-  if (!path_.empty()) chmod(path_.c_str(), 0755);
-}
-
-TempDir::~TempDir() {
-  std::error_code ignored;
-  if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
-}
-
-std::string TempDir::Write(const std::string& name, const std::string& content) const {
-  std::string file = path_ + "/" + name;
-  std::ofstream(file) << content;
-  chmod(file.c_str(), 0644);
-  return file;
-}
-
 uint16_t FreeLoopbackPort() {
   int fd = socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in addr{};

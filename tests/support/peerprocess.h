@@ -6,21 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "support/testfiles.h"
+
 namespace vexalo {
-
-// A temporary folder, removed with everything in it.
-class TempDir {
- public:
-  TempDir();
-  ~TempDir();
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  const std::string& path() const { return path_; }
-  std::string Write(const std::string& name, const std::string& content) const;
-
- private:
-  std::string path_;
-};
 
 // A free TCP port on 127.0.0.1 (free when asked; the caller binds it soon after).
 uint16_t FreeLoopbackPort();

@@ -1,13 +1,13 @@
 #pragma once
 
-#include <ftw.h>
-#include <glib.h>
 #include <stdlib.h>
-#include <unistd.h>
+#include <sys/stat.h>
 
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <system_error>
 
 namespace vexalo {
 
@@ -15,22 +15,32 @@ namespace vexalo {
 class TempDir {
  public:
   TempDir() {
-    std::string pattern = std::string(g_get_tmp_dir()) + "/vexalo-test-XXXXXX";
-    path_ = mkdtemp(pattern.data()) ? pattern : std::string();
+    std::error_code ignored;
+    std::string pattern =
+        (std::filesystem::temp_directory_path(ignored) / "vexalo-test-XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr) return;
+    path_ = pattern;
+    // Servers that drop privileges must still reach their files.
+    chmod(path_.c_str(), 0755);
   }
   ~TempDir() {
-    if (!path_.empty()) {
-      nftw(
-          path_.c_str(),
-          [](const char* p, const struct stat*, int, struct FTW*) { return ::remove(p); }, 16,
-          FTW_DEPTH | FTW_PHYS);
-    }
+    std::error_code ignored;
+    if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
   }
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;
 
+  // Empty when no folder could be made.
   const std::string& path() const { return path_; }
   std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+
+  // Writes `content` to the file `name` in the folder (readable by everyone); returns its path.
+  std::string Write(const std::string& name, const std::string& content) const {
+    std::string file = *this / name;
+    std::ofstream(file, std::ios::binary | std::ios::trunc) << content;
+    chmod(file.c_str(), 0644);
+    return file;
+  }
 
  private:
   std::string path_;
