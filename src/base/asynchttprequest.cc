@@ -89,6 +89,7 @@ void AsyncHttpRequest::DoWork() {
 
     std::unique_ptr<HttpAuthContext> auth_context;
     int auth_rounds = 0;
+    bool first_round = true;
     const Tick deadline = TickNow() + p.timeout_ms;
     for (;;) {
       auto document = std::make_unique<MemoryStream>();
@@ -97,11 +98,22 @@ void AsyncHttpRequest::DoWork() {
       thread.Restart();
       listener.done = false;
       if (body) {
-        body->Rewind();
+        // A body already sent once (to a proxy that asked for credentials) must start again,
+        // or the repeated request would carry a cut one.
+        if (!body->Rewind() && !first_round) {
+          LOG(kError) << "AsyncHttpRequest: the request body cannot be sent again";
+          result_.error = true;
+          result_.http_error = HERR_STREAM;
+          break;
+        }
         size_t size = 0;
-        body->GetSize(&size);
-        LOG(kInfo) << "Uploading " << size << " bytes.";
+        if (body->GetSize(&size)) {
+          LOG(kInfo) << "Uploading " << size << " bytes.";
+        } else {
+          LOG(kInfo) << "Uploading a body of unknown size.";
+        }
       }
+      first_round = false;
       client.Start(p.host, p.port, p.secure);
       // In slices, so that a cancelled job ends soon.
       while (!listener.done && !IsCancelled()) {

@@ -73,6 +73,9 @@ bool AsyncSocks5ProxySocket::SendConnectRequest() {
     request.push_back(0x03);
     request.push_back(static_cast<char>(name.size()));
     request += name;
+  } else if (destination_.IsIPv6()) {
+    request.push_back(0x04);
+    for (uint8_t byte : destination_.ipv6()) request.push_back(static_cast<char>(byte));
   } else {
     uint32_t ip = destination_.ip();
     request.push_back(0x01);

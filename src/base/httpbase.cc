@@ -1,6 +1,7 @@
 #include "base/httpbase.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 #include "base/logging.h"
@@ -110,17 +111,38 @@ void HttpBase::Send(HttpMessage* message) {
     Complete(HERR_PROTOCOL);
     return;
   }
+  send_remaining_ = -1;
+  send_chunked_ = false;
+  std::string coding;
+  if (message->HasHeader("Transfer-Encoding", &coding)) {
+    if (HttpEqualsNoCase(coding, "chunked")) {
+      send_chunked_ = true;
+    } else if (!HttpEqualsNoCase(coding, "identity")) {
+      // Other codings would have to be applied here; sending them unapplied corrupts the body.
+      LOG(kError) << "HttpBase::Send - unsupported Transfer-Encoding: " << PrintableText(coding, 64);
+      Complete(HERR_PROTOCOL);
+      return;
+    }
+  }
   std::memcpy(buffer_, leader.data(), leader.size());
   std::memcpy(buffer_ + leader.size(), "\r\n", 2);
   fill_ = leader.size() + 2;
+  send_offset_ = 0;
   header_ = message->headers().begin();
   headers_done_ = false;
-  send_remaining_ = -1;
+  document_ended_ = false;
+  body_done_ = false;
+  body_started_ = false;
   std::string length;
   int64_t announced = 0;
-  if (message->document() && message->HasHeader("Content-Length", &length) &&
+  if (!send_chunked_ && message->document() && message->HasHeader("Content-Length", &length) &&
       ParseDecimal(length, &announced)) {
     send_remaining_ = announced;
+  }
+  if (DataStream* document = message->document()) {
+    // Once per document: a message sent again (a redirect, a retry) must not be pumped twice.
+    document->StreamEvent.Disconnect(this);
+    document->StreamEvent.Connect(this, &HttpBase::OnDocumentEvent);
   }
   QueueHeaders();
   FlushData();
@@ -178,6 +200,17 @@ void HttpBase::OnStreamEvent(DataStream*, int events, int error) {
   if (events & SE_CLOSE) OnClose(error);
 }
 
+void HttpBase::OnDocumentEvent(DataStream* document, int events, int) {
+  // Old documents stay connected until they go; only the one being sent counts.
+  if (reading_document_ || mode_ != HM_SEND || !message_ || document != message_->document()) {
+    return;
+  }
+  if (!(events & (SE_READ | SE_CLOSE))) return;
+  // With output still waiting for the stream, its SE_WRITE goes on.
+  if (send_offset_ < fill_) return;
+  FlushData();
+}
+
 void HttpBase::OnClose(int code) {
   if (stream_) stream_->Close();
   HttpError error = ErrorFromCloseCode(code);
@@ -214,6 +247,12 @@ void HttpBase::QueueHeaders() {
       ++header_;
       continue;
     }
+    if (send_chunked_ && HttpEqualsNoCase(name, "Content-Length")) {
+      // Both would leave the receiver to pick one framing, and a proxy on the way another.
+      LOG(kWarning) << "not sending Content-Length with chunked coding";
+      ++header_;
+      continue;
+    }
     size_t length = name.size() + 2 + value.size() + 2;
     // Room is kept for the empty line that ends the headers.
     if (fill_ + length > kBufferSize - 4) {
@@ -240,53 +279,96 @@ void HttpBase::QueueHeaders() {
 
 void HttpBase::FlushData() {
   for (;;) {
-    size_t offset = 0;
-    while (offset < fill_) {
+    while (send_offset_ < fill_) {
       size_t written = 0;
       int error = 0;
-      StreamResult result = stream_->Write(buffer_ + offset, fill_ - offset, &written, &error);
+      StreamResult result =
+          stream_->Write(buffer_ + send_offset_, fill_ - send_offset_, &written, &error);
       if (result == SR_SUCCESS) {
-        offset += written;
+        send_offset_ += written;
         continue;
       }
-      if (result == SR_BLOCK) {
-        std::memmove(buffer_, buffer_ + offset, fill_ - offset);
-        fill_ -= offset;
-        return;  // the next SE_WRITE goes on
-      }
+      if (result == SR_BLOCK) return;  // the next SE_WRITE goes on
       LOG(kError) << "HttpBase::flush_data error.";
       OnClose(error ? error : kSocketConnectionReset);
       return;
     }
     fill_ = 0;
+    send_offset_ = 0;
     if (!headers_done_) {
       QueueHeaders();
       continue;
     }
-    DataStream* document = message_->document();
-    if (!document || send_remaining_ == 0) {
+    if (body_done_) {
       Complete(HERR_NONE);
       return;
     }
-    size_t want = kBufferSize;
-    if (send_remaining_ > 0) want = std::min<size_t>(want, static_cast<size_t>(send_remaining_));
+    if (FillBody() != FILL_READY) return;
+  }
+}
+
+HttpBase::FillResult HttpBase::FillBody() {
+  DataStream* document = message_->document();
+  // Chunked: the data goes after room for its size line, and leaves room for the CR LF.
+  const size_t start = send_chunked_ ? kChunkPrefix : 0;
+  size_t want = send_chunked_ ? kMaxChunk : kBufferSize;
+  if (send_remaining_ >= 0) want = std::min<size_t>(want, static_cast<size_t>(send_remaining_));
+  bool ended = document_ended_ || !document || send_remaining_ == 0;
+  size_t got = 0;
+  // Small reads are gathered, so that a document giving a few bytes at a time does not
+  // become as many chunks or writes.
+  while (!ended && got < want) {
     size_t read = 0;
     int error = 0;
-    StreamResult result = document->Read(buffer_, want, &read, &error);
-    if (result == SR_SUCCESS) {
-      fill_ = read;
-      if (send_remaining_ > 0) send_remaining_ -= static_cast<int64_t>(read);
+    reading_document_ = true;
+    StreamResult result = document->Read(buffer_ + start + got, want - got, &read, &error);
+    reading_document_ = false;
+    if (result == SR_SUCCESS && read > 0) {
+      got += std::min(read, want - got);
+      body_started_ = true;
       continue;
     }
-    if (result == SR_EOS && send_remaining_ < 0) {
-      Complete(HERR_NONE);
-      return;
+    if (result == SR_EOS) {
+      body_started_ = true;
+      ended = true;
+      break;
     }
-    // A body shorter than its Content-Length would leave the peer waiting for the rest.
+    // Would block, or nothing now: the document's SE_READ brings the rest.
+    if (result == SR_BLOCK || result == SR_SUCCESS) break;
     LOG(kError) << "HttpBase::flush_data - Read error: " << error;
     Complete(HERR_STREAM);
-    return;
+    return FILL_FAILED;
   }
+  if (send_remaining_ > 0) send_remaining_ -= static_cast<int64_t>(got);
+  if (ended && send_remaining_ > 0) {
+    // A body shorter than its Content-Length would leave the peer waiting for the rest.
+    LOG(kError) << "HttpBase::flush_data - Read error: the body ended " << send_remaining_
+                << " bytes before its length";
+    Complete(HERR_STREAM);
+    return FILL_FAILED;
+  }
+  if (got == 0 && !ended) return FILL_WAIT;
+  if (!send_chunked_) {
+    fill_ = got;
+    body_done_ = ended;
+    return FILL_READY;
+  }
+  if (got == 0) {
+    // The last chunk (no trailers).
+    std::memcpy(buffer_, "0\r\n\r\n", 5);
+    fill_ = 5;
+    body_done_ = true;
+    return FILL_READY;
+  }
+  char size_line[kChunkPrefix + 1];
+  int length = std::snprintf(size_line, sizeof(size_line), "%zx\r\n", got);
+  send_offset_ = start - static_cast<size_t>(length);
+  std::memcpy(buffer_ + send_offset_, size_line, static_cast<size_t>(length));
+  std::memcpy(buffer_ + start + got, "\r\n", 2);
+  fill_ = start + got + 2;
+  // The last chunk follows in the next round.
+  document_ended_ = ended;
+  return FILL_READY;
 }
 
 void HttpBase::ReadData() {

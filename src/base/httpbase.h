@@ -36,6 +36,12 @@ class HttpBaseNotify {
 // body into its document), through one fixed buffer. It knows nothing of connections,
 // proxies or redirects.
 //
+// The headers of a sent message choose the body's framing: "Transfer-Encoding: chunked"
+// frames the document in chunks (a Content-Length beside it is not sent), a Content-Length
+// sends exactly that many bytes, and with neither the document runs until it ends. A
+// document that would block is waited for (its SE_READ event), so bodies that are produced
+// while they are sent need not be held in memory.
+//
 // Received messages are bounded: a line may not exceed the buffer, the header block (with
 // trailers) neither kMaxHeaderBytes nor kMaxHeaderCount lines, and Content-Length and chunk
 // sizes must be plain digits within kMaxBodySize. Anything else ends the receive with an
@@ -90,18 +96,30 @@ class HttpBase : public SlotHost {
   // The last receive ended with bytes after the message: the peer does not speak one
   // message at a time, so the connection is not fit for another request.
   bool excess_data() const { return excess_data_; }
+  // The current (or last) send has taken something from its document (or seen its end): a
+  // body that cannot rewind cannot be sent again.
+  bool body_started() const { return body_started_; }
+
+  // Room before a chunk's data for its size line ("ff9" CR LF: the largest chunk that fits
+  // the buffer with the CR LF after it).
+  static constexpr size_t kChunkPrefix = 5;
+  static constexpr size_t kMaxChunk = kBufferSize - kChunkPrefix - 2;
 
   // The error a stream's close code stands for.
   static HttpError ErrorFromCloseCode(int code);
 
  private:
   void OnStreamEvent(DataStream* stream, int events, int error);
+  void OnDocumentEvent(DataStream* document, int events, int error);
   void OnClose(int error);
   void Complete(HttpError error);
 
   // Sending.
   void QueueHeaders();
   void FlushData();
+  enum FillResult { FILL_READY, FILL_WAIT, FILL_FAILED };
+  // Puts the next piece of the body (or its end) into the empty buffer.
+  FillResult FillBody();
 
   // Receiving.
   void ReadData();
@@ -124,6 +142,16 @@ class HttpBase : public SlotHost {
   bool headers_done_ = false;
   // Body bytes still to send when Content-Length announced them; -1: until the document ends.
   int64_t send_remaining_ = -1;
+  bool send_chunked_ = false;
+  // Written out of buffer_ so far; the rest waits for the next SE_WRITE.
+  size_t send_offset_ = 0;
+  // The document has ended; the body is complete once the buffer is out (when chunked,
+  // after the last chunk).
+  bool document_ended_ = false;
+  bool body_done_ = false;
+  bool body_started_ = false;
+  // Inside the document's Read: an event it emits from there is not a new turn.
+  bool reading_document_ = false;
 
   // Receiving.
   ParseState state_ = ST_LEADER;

@@ -68,7 +68,11 @@ bool ResolveLocation(std::string_view location, const HttpUrl& base, HttpUrl* ou
 
 }  // namespace
 
-bool ParseHttpUrl(std::string_view url, HttpUrl* out) {
+bool ParseHttpUrl(std::string_view url, HttpUrl* out, std::string* error) {
+  auto fail = [error](const char* why) {
+    if (error) *error = why;
+    return false;
+  };
   HttpUrl result;
   if (HttpStartsWithNoCase(url, "http://")) {
     url.remove_prefix(7);
@@ -76,32 +80,66 @@ bool ParseHttpUrl(std::string_view url, HttpUrl* out) {
     url.remove_prefix(8);
     result.secure = true;
   } else {
-    return false;
+    return fail("not an http or https address");
   }
   size_t end = url.find_first_of("/?#");
   std::string_view authority = url.substr(0, end);
   std::string_view rest = end == std::string_view::npos ? std::string_view() : url.substr(end);
-  size_t colon = authority.find(':');
-  std::string_view host = authority.substr(0, colon);
-  if (host.empty()) return false;
-  for (char c : host) {
-    if (!IsHostChar(c)) return false;  // user info, IPv6 literals, spaces...
+  std::string_view port_text;
+  bool has_port = false;
+  if (!authority.empty() && authority[0] == '[') {
+    size_t close = authority.find(']');
+    if (close == std::string_view::npos) return fail("IPv6 address without its closing ']'");
+    in6_addr ip;
+    // No zone index ("%25eth0"): a link-local scope means nothing to another host.
+    if (!SocketAddress::StringToIPv6(std::string(authority.substr(1, close - 1)), &ip)) {
+      return fail("no IPv6 address between '[' and ']'");
+    }
+    std::string_view after = authority.substr(close + 1);
+    if (!after.empty()) {
+      if (after[0] != ':') return fail("text after the IPv6 address that is not a port");
+      port_text = after.substr(1);
+      has_port = true;
+    }
+    result.host = SocketAddress::IPv6ToString(ip);
+  } else {
+    size_t colon = authority.find(':');
+    std::string_view host = authority.substr(0, colon);
+    if (host.empty()) return fail("no host");
+    for (char c : host) {
+      if (c == '@') return fail("user information in the address");
+      if (!IsHostChar(c)) return fail("a character that does not belong in a host name");
+    }
+    if (colon != std::string_view::npos) {
+      port_text = authority.substr(colon + 1);
+      has_port = true;
+    }
+    result.host.assign(host);
   }
   result.port = DefaultPort(result.secure);
-  if (colon != std::string_view::npos) {
-    std::string_view digits = authority.substr(colon + 1);
+  if (has_port) {
     unsigned port = 0;
-    auto [ptr, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), port);
-    if (digits.empty() || ec != std::errc() || ptr != digits.data() + digits.size() ||
+    auto [ptr, ec] = std::from_chars(port_text.data(), port_text.data() + port_text.size(), port);
+    if (port_text.empty() || ec != std::errc() || ptr != port_text.data() + port_text.size() ||
         port == 0 || port > 65535) {
-      return false;
+      return fail("a port that is not a number from 1 to 65535");
     }
     result.port = static_cast<uint16_t>(port);
   }
-  result.host.assign(host);
-  if (!CleanPath(rest, &result.path)) return false;
+  if (!CleanPath(rest, &result.path)) return fail("a path with spaces or control characters");
   *out = std::move(result);
   return true;
+}
+
+std::string HttpHostHeader(const std::string& host, uint16_t port, bool secure) {
+  // Only an IPv6 literal has colons; bare, it would run into the port.
+  std::string text = host.find(':') != std::string::npos ? "[" + host + "]" : host;
+  if (port != DefaultPort(secure)) text += ":" + std::to_string(port);
+  return text;
+}
+
+std::string HttpUrl::ToString() const {
+  return std::string(secure ? "https://" : "http://") + HttpHostHeader(host, port, secure) + path;
 }
 
 HttpClient::HttpClient(const std::string& user_agent, HttpSocketPool* pool)
@@ -130,7 +168,12 @@ void HttpClient::Reset() {
 
 bool HttpClient::StartUrl(const std::string& url) {
   HttpUrl parsed;
-  if (!ParseHttpUrl(url, &parsed)) return false;
+  std::string error;
+  if (!ParseHttpUrl(url, &parsed, &error)) {
+    // The reason only: an address may carry a token in its query.
+    LOG(kWarning) << "HttpClient: unusable address: " << error;
+    return false;
+  }
   request_.path = parsed.path;
   Start(parsed.host, parsed.port, parsed.secure);
   return true;
@@ -140,6 +183,9 @@ void HttpClient::Start(const std::string& host, uint16_t port, bool secure) {
   if (running_) return;
   running_ = true;
   host_ = host;
+  if (host_.size() > 2 && host_.front() == '[' && host_.back() == ']') {
+    host_ = host_.substr(1, host_.size() - 2);
+  }
   port_ = port;
   secure_ = secure;
   redirects_ = 0;
@@ -151,17 +197,24 @@ void HttpClient::StartExchange() {
   interim_ = 0;
   request_.AddHeader("User-Agent", user_agent_, HDR_IF_ABSENT);
   request_.AddHeader("Connection", "Keep-Alive", HDR_IF_ABSENT);
-  if (!request_.HasHeader("Content-Length")) {
+  std::string coding;
+  const bool chunked = request_.HasHeader("Transfer-Encoding", &coding) &&
+                       HttpEqualsNoCase(coding, "chunked");
+  if (!request_.HasHeader("Content-Length") && !chunked) {
     size_t size = 0;
     if (request_.document() && !request_.document()->GetSize(&size)) {
-      LOG(kError) << "HttpClient: request body of unknown size";
-      Finish(HERR_STREAM);
-      return;
+      // Chunks tell where the body ends; an HTTP/1.0 server knows no chunks.
+      if (request_.version == HVER_1_0) {
+        LOG(kError) << "HttpClient: request body of unknown size over HTTP/1.0";
+        Finish(HERR_STREAM);
+        return;
+      }
+      request_.AddHeader("Transfer-Encoding", "chunked", HDR_REPLACE);
+    } else {
+      request_.AddHeader("Content-Length", std::to_string(size), HDR_IF_ABSENT);
     }
-    request_.AddHeader("Content-Length", std::to_string(size), HDR_IF_ABSENT);
   }
-  std::string host_header = host_;
-  if (port_ != DefaultPort(secure_)) host_header += ":" + std::to_string(port_);
+  const std::string host_header = HttpHostHeader(host_, port_, secure_);
   request_.AddHeader("Host", host_header, HDR_REPLACE);
 
   SocketAddress address(host_, port_, false);
@@ -229,13 +282,17 @@ void HttpClient::OnHttpComplete(HttpMode mode, HttpError error) {
   // A kept connection that the server closed just before we used it fails before a byte of
   // the answer: one more try on a new connection.
   if (reused_ && !retried_ && (error == HERR_DISCONNECTED || error == HERR_SOCKET) &&
-      base_.received_bytes() == 0 && (mode == HM_SEND || mode == HM_RECV) &&
-      (!request_.document() || request_.document()->Rewind())) {
-    LOG(kInfo) << "HttpClient: kept connection lost, retrying on a new one";
-    ReleaseSocket(true);
-    retried_ = true;
-    StartExchange();
-    return;
+      base_.received_bytes() == 0 && (mode == HM_SEND || mode == HM_RECV)) {
+    // The body goes again from its start: only when nothing was taken from it yet or it can
+    // rewind. Resending the rest of a body would give the server a cut one.
+    if (!request_.document() || !base_.body_started() || request_.document()->Rewind()) {
+      LOG(kInfo) << "HttpClient: kept connection lost, retrying on a new one";
+      ReleaseSocket(true);
+      retried_ = true;
+      StartExchange();
+      return;
+    }
+    LOG(kWarning) << "HttpClient: kept connection lost; the request body cannot be sent again";
   }
   Finish(error);
 }
@@ -303,7 +360,10 @@ HttpError HttpClient::FollowRedirect() {
     request_.SetDocument(nullptr);
     request_.ClearHeader("Content-Type");
     request_.ClearHeader("Content-Length");
-  } else if (request_.document() && !request_.document()->Rewind()) {
+    request_.ClearHeader("Transfer-Encoding");
+  } else if (request_.document() && base_.body_started() && !request_.document()->Rewind()) {
+    LOG(kWarning) << "HttpClient: redirect " << response_.status
+                  << " needs the request body again, which cannot rewind";
     return HERR_STREAM;
   }
   bool same_server = next.secure == secure_ && HttpEqualsNoCase(next.host, host_) &&
@@ -314,7 +374,8 @@ HttpError HttpClient::FollowRedirect() {
     request_.ClearHeader("Cookie");
   }
   LOG(kInfo) << "HttpClient: redirect " << response_.status << " to "
-             << (next.secure ? "https://" : "http://") << next.host << ":" << next.port;
+             << (next.secure ? "https://" : "http://")
+             << SocketAddress(next.host, next.port, false).ToString();
   ++redirects_;
   ReleaseSocket(false);
   base_.Detach();

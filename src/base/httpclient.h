@@ -23,19 +23,34 @@ class HttpClientListener {
 // The parts of an "http://" or "https://" address.
 struct HttpUrl {
   bool secure = false;
-  std::string host;
+  std::string host;  // an IPv6 literal without its brackets
   uint16_t port = 80;
   std::string path = "/";  // with the query
+
+  // "http[s]://host[:port]path": the port only when it is not the scheme's own, an IPv6
+  // literal in brackets.
+  std::string ToString() const;
 };
 // Parses an absolute http or https address ("http://host[:port][/path]"; the scheme in any
-// case). The port defaults to 80, or 443 for https. False for anything else, a port that is
-// not 1-65535 in decimal, or a host with characters that do not belong in one.
-bool ParseHttpUrl(std::string_view url, HttpUrl* out);
+// case; the host a name, an IPv4 address or an IPv6 literal in brackets, "[::1]"). The port
+// defaults to 80, or 443 for https. False for anything else, a port that is not 1-65535 in
+// decimal, or a host with characters that do not belong in one; `error` (may be null) then
+// says what is wrong. An IPv6 literal is kept in its usual compressed form ("::1").
+bool ParseHttpUrl(std::string_view url, HttpUrl* out, std::string* error = nullptr);
+// The Host header value for a server: "host", or "host:port" when the port is not the
+// scheme's own; an IPv6 literal in brackets ("[::1]:8080").
+std::string HttpHostHeader(const std::string& host, uint16_t port, bool secure);
 
 // Runs one HTTP exchange at a time: completes the request headers, takes a connection from
 // the pool, sends, receives, keeps the connection for the next exchange when the server
 // allows it, follows redirects (at most kMaxRedirects, to http or https, never from https
 // down to http) and reports the end once.
+//
+// A request body whose size its document cannot tell goes out with "Transfer-Encoding:
+// chunked" (HTTP/1.1 only), one of known size with its Content-Length. A body is only sent
+// again (after a redirect that keeps the method, or on a new connection after a kept one
+// failed) when its document can rewind or has not been read yet; otherwise the exchange
+// ends with HERR_STREAM or the connection's error.
 class HttpClient : public HttpBaseNotify {
  public:
   static constexpr int kMaxRedirects = 10;
@@ -61,7 +76,8 @@ class HttpClient : public HttpBaseNotify {
   // Cancels a running exchange (no completion is reported) and clears request and response.
   void Reset();
   // Starts the exchange with host:port, over TLS when `secure`. The request (verb, path,
-  // headers, body) and the response document are set before. Ignored while one runs.
+  // headers, body) and the response document are set before. Ignored while one runs. An
+  // IPv6 literal host may come with or without its brackets.
   void Start(const std::string& host, uint16_t port, bool secure = false);
   // Starts with the server and path of an absolute address; false if it cannot be parsed.
   bool StartUrl(const std::string& url);

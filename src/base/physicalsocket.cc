@@ -21,7 +21,7 @@ void PhysicalSocket::RecordErrno() { error_ = SocketErrorFromErrno(errno); }
 
 bool PhysicalSocket::Create(int type) {
   Close();
-  fd_ = socket(AF_INET, type | SOCK_CLOEXEC, 0);
+  fd_ = socket(family_, type | SOCK_CLOEXEC, 0);
   type_ = type;
   RecordErrno();
   if (fd_ >= 0) error_ = 0;
@@ -33,25 +33,33 @@ namespace {
 using NameFunction = int (*)(int, sockaddr*, socklen_t*);
 
 SocketAddress AddressOf(int fd, NameFunction get_name) {
-  sockaddr_in addr{};
+  sockaddr_storage addr{};
   socklen_t len = sizeof(addr);
   SocketAddress result;
   if (fd >= 0 && get_name(fd, reinterpret_cast<sockaddr*>(&addr), &len) == 0) {
-    result.FromSockAddr(addr);
+    result.FromSockAddr(reinterpret_cast<sockaddr*>(&addr), len);
   }
   return result;
 }
 
 }  // namespace
 
+bool PhysicalSocket::MatchFamily(const SocketAddress& address) {
+  if (address.family() == family_ && fd_ >= 0) return true;
+  family_ = address.family();
+  // Virtual: an event socket registers the new descriptor with its hub.
+  return Create(type_ ? type_ : kStreamSocket);
+}
+
 SocketAddress PhysicalSocket::GetLocalAddress() const { return AddressOf(fd_, getsockname); }
 
 SocketAddress PhysicalSocket::GetRemoteAddress() const { return AddressOf(fd_, getpeername); }
 
 int PhysicalSocket::Bind(const SocketAddress& address) {
-  sockaddr_in addr;
-  address.ToSockAddr(&addr);
-  int rc = bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof(addr));
+  if (!MatchFamily(address)) return -1;
+  sockaddr_storage addr;
+  socklen_t len = address.ToSockAddr(&addr);
+  int rc = bind(fd_, reinterpret_cast<sockaddr*>(&addr), len);
   RecordErrno();
   if (rc == 0) error_ = 0;
   return rc == 0 ? 0 : -1;
@@ -68,9 +76,10 @@ int PhysicalSocket::Connect(const SocketAddress& address) {
 }
 
 int PhysicalSocket::DoConnect(const SocketAddress& address) {
-  sockaddr_in addr;
-  address.ToSockAddr(&addr);
-  int rc = connect(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof(addr));
+  if (!MatchFamily(address)) return -1;
+  sockaddr_storage addr;
+  socklen_t len = address.ToSockAddr(&addr);
+  int rc = connect(fd_, reinterpret_cast<sockaddr*>(&addr), len);
   if (rc == 0) {
     error_ = 0;
     state_ = CONN_CONNECTED;
@@ -101,10 +110,10 @@ int PhysicalSocket::Send(const void* data, size_t length) {
 }
 
 int PhysicalSocket::SendTo(const void* data, size_t length, const SocketAddress& address) {
-  sockaddr_in addr;
-  address.ToSockAddr(&addr);
-  return SendResult(sendto(fd_, data, length, MSG_NOSIGNAL, reinterpret_cast<sockaddr*>(&addr),
-                           sizeof(addr)));
+  sockaddr_storage addr;
+  socklen_t len = address.ToSockAddr(&addr);
+  return SendResult(
+      sendto(fd_, data, length, MSG_NOSIGNAL, reinterpret_cast<sockaddr*>(&addr), len));
 }
 
 int PhysicalSocket::Recv(void* buffer, size_t size) {
@@ -127,7 +136,7 @@ int PhysicalSocket::Recv(void* buffer, size_t size) {
 }
 
 int PhysicalSocket::RecvFrom(void* buffer, size_t size, SocketAddress* from) {
-  sockaddr_in addr{};
+  sockaddr_storage addr{};
   socklen_t len = sizeof(addr);
   ssize_t n = recvfrom(fd_, buffer, size, 0, reinterpret_cast<sockaddr*>(&addr), &len);
   if (n < 0) {
@@ -136,7 +145,7 @@ int PhysicalSocket::RecvFrom(void* buffer, size_t size, SocketAddress* from) {
     return -1;
   }
   error_ = 0;
-  if (from) from->FromSockAddr(addr);
+  if (from) from->FromSockAddr(reinterpret_cast<sockaddr*>(&addr), len);
   EnableEvents(kfRead);
   return static_cast<int>(n);
 }
@@ -153,7 +162,7 @@ int PhysicalSocket::Listen(int backlog) {
 }
 
 EventSocket* PhysicalSocket::Accept(SocketAddress* from) {
-  sockaddr_in addr{};
+  sockaddr_storage addr{};
   socklen_t len = sizeof(addr);
   int fd = accept4(fd_, reinterpret_cast<sockaddr*>(&addr), &len, SOCK_CLOEXEC);
   if (fd < 0) {
@@ -163,7 +172,7 @@ EventSocket* PhysicalSocket::Accept(SocketAddress* from) {
   }
   error_ = 0;
   EnableEvents(kfRead);
-  if (from) from->FromSockAddr(addr);
+  if (from) from->FromSockAddr(reinterpret_cast<sockaddr*>(&addr), len);
   return hub_->WrapSocket(fd, type_);
 }
 
@@ -195,19 +204,22 @@ int PhysicalSocket::EstimateMTU(uint16_t* mtu) {
   }
   // The kernel's path MTU towards the peer, learnt by a connected datagram socket that may not
   // fragment.
-  int probe = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  const bool v6 = remote.IsIPv6();
+  int probe = socket(remote.family(), SOCK_DGRAM | SOCK_CLOEXEC, 0);
   if (probe < 0) {
     RecordErrno();
     return -1;
   }
-  int discover = IP_PMTUDISC_DO;
-  setsockopt(probe, IPPROTO_IP, IP_MTU_DISCOVER, &discover, sizeof(discover));
-  sockaddr_in addr;
-  remote.ToSockAddr(&addr);
+  int discover = v6 ? IPV6_PMTUDISC_DO : IP_PMTUDISC_DO;
+  setsockopt(probe, v6 ? IPPROTO_IPV6 : IPPROTO_IP, v6 ? IPV6_MTU_DISCOVER : IP_MTU_DISCOVER,
+             &discover, sizeof(discover));
+  sockaddr_storage addr;
+  socklen_t addr_len = remote.ToSockAddr(&addr);
   int value = 0;
   socklen_t len = sizeof(value);
-  bool ok = connect(probe, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) == 0 &&
-            getsockopt(probe, IPPROTO_IP, IP_MTU, &value, &len) == 0;
+  bool ok = connect(probe, reinterpret_cast<sockaddr*>(&addr), addr_len) == 0 &&
+            getsockopt(probe, v6 ? IPPROTO_IPV6 : IPPROTO_IP, v6 ? IPV6_MTU : IP_MTU, &value,
+                       &len) == 0;
   if (!ok) RecordErrno();
   close(probe);
   if (!ok) return -1;
@@ -222,8 +234,14 @@ int PhysicalSocket::EstimateMTU(uint16_t* mtu) {
 
 int PhysicalSocket::SetOption(SocketOption option, int value) {
   (void)option;  // don't-fragment is the only option
-  int discover = value ? IP_PMTUDISC_DO : IP_PMTUDISC_DONT;
-  int rc = setsockopt(fd_, IPPROTO_IP, IP_MTU_DISCOVER, &discover, sizeof(discover));
+  int rc;
+  if (family_ == AF_INET6) {
+    int discover = value ? IPV6_PMTUDISC_DO : IPV6_PMTUDISC_DONT;
+    rc = setsockopt(fd_, IPPROTO_IPV6, IPV6_MTU_DISCOVER, &discover, sizeof(discover));
+  } else {
+    int discover = value ? IP_PMTUDISC_DO : IP_PMTUDISC_DONT;
+    rc = setsockopt(fd_, IPPROTO_IP, IP_MTU_DISCOVER, &discover, sizeof(discover));
+  }
   if (rc != 0) RecordErrno();
   return rc == 0 ? 0 : -1;
 }

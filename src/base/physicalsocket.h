@@ -1,5 +1,6 @@
 #pragma once
 
+#include <sys/socket.h>
 #include <sys/types.h>
 
 #include "base/eventsocket.h"
@@ -15,7 +16,8 @@ class PhysicalSocket : public EventSocket {
   explicit PhysicalSocket(PhysicalSocketServer* hub);
   ~PhysicalSocket() override;
 
-  // Closes any open socket and makes a new one of the given type.
+  // Closes any open socket and makes a new one of the given type, of the address family of
+  // the last Bind or Connect (IPv4 at first).
   virtual bool Create(int type);
 
   SocketAddress GetLocalAddress() const override;
@@ -44,6 +46,8 @@ class PhysicalSocket : public EventSocket {
  protected:
   // Connects to a resolved address; -1 with a would-block error while in progress.
   int DoConnect(const SocketAddress& address);
+  // Re-creates the (still unused) socket when `address` is of the other family.
+  bool MatchFamily(const SocketAddress& address);
   void RecordErrno();
   // A send's result: the count, or -1 with the error recorded and writes re-armed on would-block.
   int SendResult(ssize_t sent);
@@ -54,6 +58,7 @@ class PhysicalSocket : public EventSocket {
   PhysicalSocketServer* hub_;
   int fd_ = -1;
   int type_ = 0;
+  int family_ = AF_INET;
   int error_ = 0;
   ConnState state_ = CONN_CLOSED;
   bool listening_ = false;

@@ -11,7 +11,7 @@ namespace {
 bool SameServer(const SocketAddress& a, const SocketAddress& b) {
   if (a.port() != b.port()) return false;
   if (!a.hostname().empty() || !b.hostname().empty()) return a.hostname() == b.hostname();
-  return a.ip() == b.ip();
+  return a.EqualIPs(b);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include <charconv>
 #include <cstring>
+#include <string_view>
 
 #include "base/logging.h"
 
@@ -19,21 +20,52 @@ SocketAddress::SocketAddress(const std::string& hostname, uint16_t port, bool us
 void SocketAddress::SetIP(uint32_t ip) {
   hostname_.clear();
   ip_ = ip;
+  v6_ = false;
+  ip6_.fill(0);
+}
+
+void SocketAddress::SetIPv6(const in6_addr& ip) {
+  hostname_.clear();
+  ip_ = 0;
+  v6_ = true;
+  std::memcpy(ip6_.data(), &ip, ip6_.size());
 }
 
 bool SocketAddress::SetIP(const std::string& hostname, bool use_dns) {
   hostname_ = hostname;
   ip_ = 0;
+  v6_ = false;
+  ip6_.fill(0);
   return Resolve(true, use_dns);
 }
 
+bool SocketAddress::IsAny() const {
+  if (!v6_) return ip_ == 0;
+  for (uint8_t byte : ip6_) {
+    if (byte != 0) return false;
+  }
+  return true;
+}
+
+bool SocketAddress::IsLoopbackIP() const {
+  if (!v6_) return (ip_ >> 24) == 127;
+  static constexpr std::array<uint8_t, 16> kLoopback{0, 0, 0, 0, 0, 0, 0, 0,
+                                                     0, 0, 0, 0, 0, 0, 0, 1};
+  return ip6_ == kLoopback;
+}
+
 bool SocketAddress::IsPrivateIP() const {
+  if (v6_) {
+    return IsLoopbackIP() || (ip6_[0] & 0xFE) == 0xFC ||
+           (ip6_[0] == 0xFE && (ip6_[1] & 0xC0) == 0x80);
+  }
   uint32_t top = ip_ >> 24;
   return top == 127 || top == 10 || (ip_ & 0xFFF00000u) == 0xAC100000u ||
          (ip_ & 0xFFFF0000u) == 0xC0A80000u;
 }
 
 bool SocketAddress::EqualIPs(const SocketAddress& other) const {
+  if (v6_ || other.v6_) return v6_ == other.v6_ && ip6_ == other.ip6_;
   return ip_ == other.ip_ && (ip_ != 0 || hostname_ == other.hostname_);
 }
 
@@ -42,18 +74,35 @@ bool SocketAddress::operator==(const SocketAddress& other) const {
 }
 
 bool SocketAddress::operator<(const SocketAddress& other) const {
+  // IPv4 (and unresolved names) before IPv6.
+  if (v6_ != other.v6_) return other.v6_;
+  if (v6_) {
+    if (ip6_ != other.ip6_) return ip6_ < other.ip6_;
+    return port_ < other.port_;
+  }
   if (ip_ != other.ip_) return ip_ < other.ip_;
   if (ip_ == 0 && hostname_ != other.hostname_) return hostname_ < other.hostname_;
   return port_ < other.port_;
 }
 
 std::string SocketAddress::IPAsString() const {
-  return hostname_.empty() ? IPToString(ip_) : hostname_;
+  if (!hostname_.empty()) return hostname_;
+  if (!v6_) return IPToString(ip_);
+  in6_addr ip;
+  std::memcpy(&ip, ip6_.data(), ip6_.size());
+  return IPv6ToString(ip);
+}
+
+std::string SocketAddress::IPAsUriString() const {
+  std::string host = IPAsString();
+  // Only an IPv6 literal has colons in it; unbracketed it would run into the port.
+  if (host.find(':') != std::string::npos) return "[" + host + "]";
+  return host;
 }
 
 std::string SocketAddress::PortAsString() const { return std::to_string(port_); }
 
-std::string SocketAddress::ToString() const { return IPAsString() + ":" + PortAsString(); }
+std::string SocketAddress::ToString() const { return IPAsUriString() + ":" + PortAsString(); }
 
 void SocketAddress::ToSockAddr(sockaddr_in* out) const {
   std::memset(out, 0, sizeof(*out));
@@ -63,30 +112,95 @@ void SocketAddress::ToSockAddr(sockaddr_in* out) const {
 }
 
 void SocketAddress::FromSockAddr(const sockaddr_in& in) {
-  hostname_.clear();
-  ip_ = ntohl(in.sin_addr.s_addr);
+  SetIP(ntohl(in.sin_addr.s_addr));
   port_ = ntohs(in.sin_port);
+}
+
+socklen_t SocketAddress::ToSockAddr(sockaddr_storage* out) const {
+  std::memset(out, 0, sizeof(*out));
+  if (!v6_) {
+    ToSockAddr(reinterpret_cast<sockaddr_in*>(out));
+    return sizeof(sockaddr_in);
+  }
+  auto* in6 = reinterpret_cast<sockaddr_in6*>(out);
+  in6->sin6_family = AF_INET6;
+  in6->sin6_port = htons(port_);
+  std::memcpy(&in6->sin6_addr, ip6_.data(), ip6_.size());
+  return sizeof(sockaddr_in6);
+}
+
+bool SocketAddress::FromSockAddr(const sockaddr* in, socklen_t length) {
+  if (in->sa_family == AF_INET && length >= static_cast<socklen_t>(sizeof(sockaddr_in))) {
+    FromSockAddr(*reinterpret_cast<const sockaddr_in*>(in));
+    return true;
+  }
+  if (in->sa_family != AF_INET6 || length < static_cast<socklen_t>(sizeof(sockaddr_in6))) {
+    return false;
+  }
+  const auto* in6 = reinterpret_cast<const sockaddr_in6*>(in);
+  if (IN6_IS_ADDR_V4MAPPED(&in6->sin6_addr)) {
+    // An IPv4 peer seen through an IPv6 socket is the IPv4 address it always was.
+    uint32_t ip;
+    std::memcpy(&ip, in6->sin6_addr.s6_addr + 12, sizeof(ip));
+    SetIP(ntohl(ip));
+  } else {
+    SetIPv6(in6->sin6_addr);
+  }
+  port_ = ntohs(in6->sin6_port);
+  return true;
 }
 
 bool SocketAddress::Resolve(bool force, bool use_dns) {
   if (hostname_.empty()) return true;
-  if (!force && ip_ != 0) return true;
+  if (!force && (ip_ != 0 || v6_)) return true;
+  in6_addr literal;
+  if (StringToIPv6(hostname_, &literal)) {
+    ip_ = 0;
+    v6_ = true;
+    std::memcpy(ip6_.data(), &literal, ip6_.size());
+    return true;
+  }
   uint32_t ip = Lookup(hostname_, use_dns);
   if (ip == 0) return false;
   ip_ = ip;
+  v6_ = false;
+  ip6_.fill(0);
   return true;
 }
 
+namespace {
+
+// Decimal 0-65535 filling the whole text.
+bool ParsePort(std::string_view digits, uint16_t* port) {
+  const char* first = digits.data();
+  const char* last = first + digits.size();
+  auto [end, ec] = std::from_chars(first, last, *port);
+  return ec == std::errc() && end == last && first != last;
+}
+
+}  // namespace
+
 bool SocketAddress::FromString(const std::string& text, SocketAddress* out) {
+  if (!text.empty() && text[0] == '[') {
+    size_t close = text.find(']');
+    if (close == std::string::npos) return false;
+    in6_addr ip;
+    if (!StringToIPv6(text.substr(1, close - 1), &ip)) return false;
+    std::string_view rest = std::string_view(text).substr(close + 1);
+    uint16_t port = 0;
+    if (!rest.empty() && (rest[0] != ':' || !ParsePort(rest.substr(1), &port))) return false;
+    SocketAddress parsed;
+    parsed.SetIPv6(ip);
+    parsed.SetPort(port);
+    *out = parsed;
+    return true;
+  }
   std::string host = text;
   uint16_t port = 0;
   size_t colon = text.rfind(':');
   if (colon != std::string::npos) {
     host = text.substr(0, colon);
-    const char* first = text.data() + colon + 1;
-    const char* last = text.data() + text.size();
-    auto [end, ec] = std::from_chars(first, last, port);
-    if (ec != std::errc() || end != last || first == last) return false;
+    if (!ParsePort(std::string_view(text).substr(colon + 1), &port)) return false;
   }
   if (host.empty()) return false;
   for (char c : host) {
@@ -116,6 +230,17 @@ bool SocketAddress::StringToIP(const std::string& text, uint32_t* ip) {
   if (value == 0xFFFFFFFFu) return false;
   *ip = value;
   return true;
+}
+
+bool SocketAddress::StringToIPv6(const std::string& text, in6_addr* ip) {
+  // inet_pton takes no brackets, no zone index ("%eth0") and no stray text.
+  return inet_pton(AF_INET6, text.c_str(), ip) == 1;
+}
+
+std::string SocketAddress::IPv6ToString(const in6_addr& ip) {
+  char text[INET6_ADDRSTRLEN];
+  if (!inet_ntop(AF_INET6, &ip, text, sizeof(text))) return std::string();
+  return text;
 }
 
 uint32_t SocketAddress::Lookup(const std::string& hostname, bool use_dns) {
@@ -164,6 +289,11 @@ std::vector<uint32_t> SocketAddress::LookupAll(const std::string& hostname, size
 }
 
 size_t SocketAddress::Hash() const {
+  if (v6_) {
+    size_t h = port_;
+    for (uint8_t byte : ip6_) h = h * 131 + byte;
+    return h;
+  }
   size_t h = std::hash<uint32_t>()(ip_) * 31 + port_;
   if (ip_ == 0) h ^= std::hash<std::string>()(hostname_);
   return h;

@@ -53,6 +53,9 @@ bool SocketDispatcher::Adopt(int fd, int type) {
   Close();
   fd_ = fd;
   type_ = type;
+  int domain = AF_INET;
+  socklen_t len = sizeof(domain);
+  if (getsockopt(fd, SOL_SOCKET, SO_DOMAIN, &domain, &len) == 0) family_ = domain;
   state_ = CONN_CONNECTED;
   Register(type);
   return true;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -265,6 +266,225 @@ TEST(HttpBaseTest, BodyShorterThanItsLengthFails) {
   request.AddHeader("Content-Length", "10");
   engine.Send(&request);
   EXPECT_EQ(recorder.error, HERR_STREAM);
+}
+
+// A body that cannot tell its size; optionally it hands out what it has been given so far
+// and would-blocks for the rest, as a body produced while it is sent does.
+class UnsizedStream : public DataStream {
+ public:
+  explicit UnsizedStream(std::string data = "", bool complete = true)
+      : data_(std::move(data)), complete_(complete) {}
+  StreamState GetState() const override { return STREAM_OPEN; }
+  StreamResult Read(void* buffer, size_t length, size_t* read, int* error) override {
+    ++reads;
+    if (fail_at_ && position_ >= fail_at_) {
+      if (error) *error = 5;
+      return SR_ERROR;
+    }
+    if (position_ == data_.size()) return complete_ ? SR_EOS : SR_BLOCK;
+    size_t count = std::min(length, data_.size() - position_);
+    if (fail_at_) count = std::min(count, fail_at_ - position_);
+    std::memcpy(buffer, data_.data() + position_, count);
+    position_ += count;
+    if (read) *read = count;
+    return SR_SUCCESS;
+  }
+  StreamResult Write(const void*, size_t, size_t*, int*) override { return SR_ERROR; }
+  void Close() override {}
+  bool Rewind() override {
+    position_ = 0;
+    return true;
+  }
+
+  // More of the body is there (and, with `complete`, that is all): SE_READ as a producer would.
+  void Produce(const std::string& more, bool complete) {
+    data_ += more;
+    complete_ = complete;
+    StreamEvent.Emit(this, SE_READ, 0);
+  }
+  // Reads fail once `offset` bytes were given out.
+  void FailAt(size_t offset) { fail_at_ = offset; }
+
+  int reads = 0;
+
+ private:
+  std::string data_;
+  bool complete_;
+  size_t position_ = 0;
+  size_t fail_at_ = 0;
+};
+
+// `body` framed as this engine frames it: chunks of at most kMaxChunk and the last chunk.
+std::string Chunked(const std::string& body) {
+  std::string out;
+  for (size_t at = 0; at < body.size(); at += HttpBase::kMaxChunk) {
+    std::string piece = body.substr(at, HttpBase::kMaxChunk);
+    char size[16];
+    std::snprintf(size, sizeof(size), "%zx\r\n", piece.size());
+    out += size + piece + "\r\n";
+  }
+  return out + "0\r\n\r\n";
+}
+
+// Sends `request` over a stream that takes `budget` bytes per write event.
+struct SendRun {
+  SendRun() {
+    engine.set_notify(&recorder);
+    engine.Attach(&stream);
+  }
+  void Send(HttpRequest* request, size_t budget) {
+    stream.write_budget = budget;
+    engine.Send(request);
+    for (int i = 0; i < 200000 && recorder.completions == 0 && stream.state == STREAM_OPEN; ++i) {
+      if (stream.write_budget > 0) break;  // waiting for the document, not the stream
+      stream.write_budget = budget;
+      stream.StreamEvent.Emit(&stream, SE_WRITE, 0);
+    }
+  }
+  PieceStream stream;
+  HttpBase engine;
+  Recorder recorder;
+};
+
+TEST(HttpBaseTest, UnsizedBodyGoesInChunksThatTheReceiverReadsBack) {
+  const std::string head =
+      "POST /up HTTP/1.1\r\nHost: example.test\r\nTransfer-Encoding: chunked\r\n\r\n";
+  std::string patterned;
+  for (int i = 0; patterned.size() < 10000; ++i) patterned += std::to_string(i) + ",";
+  patterned.resize(10000);
+  const std::string sizes[] = {"", "x", std::string(HttpBase::kMaxChunk, 'a'),
+                               std::string(HttpBase::kMaxChunk + 1, 'b'), patterned,
+                               std::string("\r\n0\r\n\r\n", 7)};
+  for (const std::string& body : sizes) {
+    for (size_t budget : {size_t{3}, size_t{1000}, static_cast<size_t>(-1)}) {
+      SCOPED_TRACE("body of " + std::to_string(body.size()) + ", writes of " +
+                   std::to_string(budget));
+      SendRun run;
+      HttpRequest request;
+      request.verb = HV_POST;
+      request.path = "/up";
+      request.AddHeader("Host", "example.test");
+      request.AddHeader("Transfer-Encoding", "chunked");
+      request.SetDocument(std::make_unique<UnsizedStream>(body));
+      run.Send(&request, budget);
+      EXPECT_EQ(run.recorder.completions, 1);
+      EXPECT_EQ(run.recorder.error, HERR_NONE);
+      EXPECT_TRUE(run.engine.body_started());
+      ASSERT_EQ(run.stream.sent, head + Chunked(body));
+
+      // What went out is one whole request to this engine's receiving side.
+      PieceStream wire;
+      wire.input = run.stream.sent;
+      wire.piece = 4096;
+      HttpBase server;
+      Recorder heard;
+      server.set_notify(&heard);
+      server.Attach(&wire);
+      HttpRequest received;
+      auto* document = new MemoryStream();
+      received.SetDocument(std::unique_ptr<DataStream>(document));
+      server.Recv(&received);
+      wire.Pump(false);
+      EXPECT_EQ(heard.error, HERR_NONE);
+      EXPECT_EQ(document->data(), body);
+      EXPECT_FALSE(server.excess_data());
+    }
+  }
+}
+
+TEST(HttpBaseTest, BodyThatWouldBlockIsWaitedForBetweenChunks) {
+  SendRun run;
+  HttpRequest request;
+  request.verb = HV_PUT;
+  request.path = "/live";
+  request.AddHeader("Transfer-Encoding", "chunked");
+  auto owned = std::make_unique<UnsizedStream>("abc", false);
+  UnsizedStream* body = owned.get();
+  request.SetDocument(std::move(owned));
+  run.Send(&request, static_cast<size_t>(-1));
+  const std::string head = "PUT /live HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n";
+  EXPECT_EQ(run.stream.sent, head + "3\r\nabc\r\n");
+  EXPECT_EQ(run.recorder.completions, 0);
+  EXPECT_EQ(run.engine.mode(), HM_SEND);
+  // Stream write events while the body has nothing new send nothing and end nothing.
+  const int reads = body->reads;
+  run.stream.StreamEvent.Emit(&run.stream, SE_WRITE, 0);
+  EXPECT_EQ(run.stream.sent, head + "3\r\nabc\r\n");
+  EXPECT_LE(body->reads - reads, 1);
+
+  // The stream is full when more of the body arrives: it waits for the stream.
+  run.stream.write_budget = 4;
+  body->Produce("defgh", false);
+  EXPECT_EQ(run.stream.sent, head + "3\r\nabc\r\n5\r\nd");
+  run.stream.write_budget = static_cast<size_t>(-1);
+  run.stream.StreamEvent.Emit(&run.stream, SE_WRITE, 0);
+  EXPECT_EQ(run.stream.sent, head + "3\r\nabc\r\n5\r\ndefgh\r\n");
+  EXPECT_EQ(run.recorder.completions, 0);
+
+  body->Produce("", true);
+  EXPECT_EQ(run.stream.sent, head + "3\r\nabc\r\n5\r\ndefgh\r\n0\r\n\r\n");
+  EXPECT_EQ(run.recorder.completions, 1);
+  EXPECT_EQ(run.recorder.error, HERR_NONE);
+  // Done: later events of the document do nothing.
+  body->Produce("late", true);
+  EXPECT_EQ(run.recorder.completions, 1);
+}
+
+TEST(HttpBaseTest, HeadersChooseHowTheBodyIsFramed) {
+  struct Case {
+    const char* name;
+    std::vector<std::pair<std::string, std::string>> headers;
+    bool unsized;  // else a MemoryStream, which knows its size
+    const char* body;
+    HttpError error;
+    std::string sent;  // after the leader line
+  } cases[] = {
+      {"length", {{"Content-Length", "5"}}, false, "hello", HERR_NONE,
+       "Content-Length: 5\r\n\r\nhello"},
+      {"length of an unsized body", {{"Content-Length", "5"}}, true, "hello", HERR_NONE,
+       "Content-Length: 5\r\n\r\nhello"},
+      {"chunked wins, no length sent",
+       {{"Content-Length", "5"}, {"Transfer-Encoding", "chunked"}}, false, "hello", HERR_NONE,
+       "Transfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n0\r\n\r\n"},
+      {"chunked without a document", {{"Transfer-Encoding", "chunked"}}, false, nullptr,
+       HERR_NONE, "Transfer-Encoding: chunked\r\n\r\n0\r\n\r\n"},
+      {"neither: until the document ends", {}, true, "to the end", HERR_NONE,
+       "\r\nto the end"},
+      {"a coding this engine does not apply", {{"Transfer-Encoding", "gzip"}}, false, "hello",
+       HERR_PROTOCOL, ""},
+      {"unsized body shorter than its length", {{"Content-Length", "9"}}, true, "short",
+       HERR_STREAM, "Content-Length: 9\r\n\r\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SendRun run;
+    HttpRequest request;
+    request.verb = HV_POST;
+    for (const auto& [name, value] : c.headers) request.AddHeader(name, value);
+    if (c.body && c.unsized) request.SetDocument(std::make_unique<UnsizedStream>(c.body));
+    if (c.body && !c.unsized) request.SetDocument(std::make_unique<MemoryStream>(c.body));
+    run.Send(&request, static_cast<size_t>(-1));
+    EXPECT_EQ(run.recorder.completions, 1);
+    EXPECT_EQ(run.recorder.error, c.error);
+    EXPECT_EQ(run.stream.sent, c.sent.empty() ? "" : "POST  HTTP/1.1\r\n" + c.sent);
+  }
+}
+
+TEST(HttpBaseTest, FailingBodyIsNeverEndedAsIfComplete) {
+  // A read error half way must not be followed by the last chunk: the server would take the
+  // cut body for the whole one.
+  SendRun run;
+  HttpRequest request;
+  request.verb = HV_POST;
+  request.AddHeader("Transfer-Encoding", "chunked");
+  auto body = std::make_unique<UnsizedStream>(std::string(10000, 'z'));
+  body->FailAt(5000);
+  request.SetDocument(std::move(body));
+  run.Send(&request, static_cast<size_t>(-1));
+  EXPECT_EQ(run.recorder.completions, 1);
+  EXPECT_EQ(run.recorder.error, HERR_STREAM);
+  EXPECT_EQ(run.stream.sent.find("\r\n0\r\n\r\n"), std::string::npos);
+  EXPECT_LT(run.stream.sent.size(), 5100u);
 }
 
 TEST(HttpBaseTest, CloseEventsMapToErrors) {

@@ -20,13 +20,15 @@ class ScriptedPeer : public SlotHost {
     void Send(const std::string& bytes) { socket->Send(bytes.data(), bytes.size()); }
   };
 
-  ScriptedPeer() {
+  // Listens on 127.0.0.1, or on `bind` (e.g. [::1]) when given; see listening().
+  explicit ScriptedPeer(const SocketAddress& bind = Loopback()) {
     listener_.reset(CurrentHub()->CreateEventSocket(kStreamSocket));
-    listener_->Bind(Loopback());
-    listener_->Listen(8);
+    listening_ = listener_->Bind(bind) == 0 && listener_->Listen(8) == 0;
     listener_->ReadEvent.Connect(this, &ScriptedPeer::OnAccept);
   }
 
+  // False when the address could not be bound (no IPv6 on this machine, say).
+  bool listening() const { return listening_; }
   SocketAddress address() const { return listener_->GetLocalAddress(); }
   std::vector<std::unique_ptr<Connection>>& connections() { return connections_; }
 
@@ -52,6 +54,7 @@ class ScriptedPeer : public SlotHost {
   }
 
   std::unique_ptr<EventSocket> listener_;
+  bool listening_ = false;
   std::vector<std::unique_ptr<Connection>> connections_;
 };
 

@@ -1,5 +1,6 @@
 #include "base/socketaddress.h"
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
 
 #include <set>
@@ -110,6 +111,85 @@ TEST(SocketAddressTest, SockAddrRoundTripDropsTheName) {
   SocketAddress back;
   back.FromSockAddr(raw);
   EXPECT_EQ(back.ToString(), "127.0.0.1:4000");
+}
+
+TEST(SocketAddressTest, IPv6LiteralsParsePrintAndCompare) {
+  struct Case {
+    const char* text;
+    bool ok;
+    const char* printed;
+    bool loopback;
+    bool is_private;
+  } cases[] = {
+      {"[::1]:8080", true, "[::1]:8080", true, true},
+      {"[0:0:0:0:0:0:0:1]", true, "[::1]:0", true, true},
+      {"[2001:DB8::5]:443", true, "[2001:db8::5]:443", false, false},
+      {"[fd12::1]:1", true, "[fd12::1]:1", false, true},
+      {"[fe80::1]:1", true, "[fe80::1]:1", false, true},
+      {"[::1", false, "", false, false},
+      {"[::1]x", false, "", false, false},
+      {"[::1]:", false, "", false, false},
+      {"[::1]:70000", false, "", false, false},
+      {"[zz]:1", false, "", false, false},
+      {"[1.2.3.4]:1", false, "", false, false},
+      {"[fe80::1%eth0]:1", false, "", false, false},
+      {"::1", false, "", false, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    SocketAddress parsed;
+    ASSERT_EQ(SocketAddress::FromString(c.text, &parsed), c.ok);
+    if (!c.ok) continue;
+    EXPECT_TRUE(parsed.IsIPv6());
+    EXPECT_FALSE(parsed.IsUnresolved());
+    EXPECT_EQ(parsed.ip(), 0u);
+    EXPECT_EQ(parsed.ToString(), c.printed);
+    EXPECT_EQ(parsed.IsLoopbackIP(), c.loopback);
+    EXPECT_EQ(parsed.IsPrivateIP(), c.is_private);
+    // Through the system's form and back.
+    sockaddr_storage raw;
+    socklen_t length = parsed.ToSockAddr(&raw);
+    EXPECT_EQ(length, sizeof(sockaddr_in6));
+    SocketAddress back;
+    ASSERT_TRUE(back.FromSockAddr(reinterpret_cast<sockaddr*>(&raw), length));
+    EXPECT_EQ(back, parsed);
+  }
+
+  // A literal given as a name needs no lookup and keeps its text; it prints bracketed.
+  SocketAddress named("::1", 443, false);
+  EXPECT_TRUE(named.IsIPv6());
+  EXPECT_FALSE(named.IsUnresolved());
+  EXPECT_EQ(named.hostname(), "::1");
+  EXPECT_EQ(named.IPAsString(), "::1");
+  EXPECT_EQ(named.IPAsUriString(), "[::1]");
+  EXPECT_EQ(named.ToString(), "[::1]:443");
+  SocketAddress v6;
+  ASSERT_TRUE(SocketAddress::FromString("[::1]:443", &v6));
+  EXPECT_EQ(named, v6);
+
+  // Never equal to an IPv4 address or an unresolved name; IPv4 sorts first.
+  SocketAddress v4(0x7F000001u, 443), zero_v4(0u, 443), name("localhost", 443, false);
+  EXPECT_NE(v6, v4);
+  EXPECT_NE(v6, zero_v4);
+  EXPECT_NE(v6, name);
+  EXPECT_TRUE(v4 < v6);
+  EXPECT_FALSE(v6 < v4);
+  std::unordered_set<SocketAddress> set{v6, named, v4, zero_v4};
+  EXPECT_EQ(set.size(), 3u);
+  // A number replaces the IPv6 address.
+  named.SetIP(0x7F000001u);
+  EXPECT_FALSE(named.IsIPv6());
+  EXPECT_EQ(named.ToString(), "127.0.0.1:443");
+
+  // An IPv4 peer seen through an IPv6 socket is an IPv4 address.
+  sockaddr_in6 mapped{};
+  mapped.sin6_family = AF_INET6;
+  mapped.sin6_port = htons(5222);
+  ASSERT_EQ(inet_pton(AF_INET6, "::ffff:10.1.2.3", &mapped.sin6_addr), 1);
+  SocketAddress from;
+  ASSERT_TRUE(from.FromSockAddr(reinterpret_cast<sockaddr*>(&mapped), sizeof(mapped)));
+  EXPECT_FALSE(from.IsIPv6());
+  EXPECT_EQ(from.ToString(), "10.1.2.3:5222");
 }
 
 TEST(SecretTextTest, CopiesCloneAndClearTextIsScoped) {

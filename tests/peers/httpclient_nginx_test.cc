@@ -3,6 +3,9 @@
 // background request job.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -11,6 +14,9 @@
 #include "base/httpclient.h"
 #include "base/httpsocketfactory.h"
 #include "base/logging.h"
+#include "base/loopthread.h"
+#include "base/secrettext.h"
+#include "base/threadregistry.h"
 #include "base/memorystream.h"
 #include "base/reusesocketpool.h"
 #include "base/scriptedpeer.h"
@@ -73,6 +79,58 @@ class OneShotStream : public MemoryStream {
  public:
   explicit OneShotStream(const std::string& data) : MemoryStream(data) {}
   bool Rewind() override { return false; }
+};
+
+// A body that cannot tell its size, so it goes in chunks.
+class UnsizedStream : public MemoryStream {
+ public:
+  explicit UnsizedStream(const std::string& data, bool rewind = true)
+      : MemoryStream(data), rewind_(rewind) {}
+  bool GetSize(size_t*) const override { return false; }
+  bool Rewind() override { return rewind_ && MemoryStream::Rewind(); }
+
+ private:
+  bool rewind_;
+};
+
+// Bytes that show a shifted, dropped or repeated piece anywhere in a long body.
+std::string Pattern(size_t size) {
+  std::string out(size, '\0');
+  for (size_t i = 0; i < size; ++i) out[i] = static_cast<char>('a' + (i * 7 + i / 4093) % 26);
+  return out;
+}
+
+// A body produced while it is sent: `piece` more bytes of Pattern(total) every few
+// milliseconds, reads would-block in between; no size.
+class TrickleStream : public DataStream, public MessageTarget {
+ public:
+  TrickleStream(size_t total, size_t piece) : data_(Pattern(total)), piece_(piece) {
+    ThreadRegistry::Current()->PostAfter(2, this);
+  }
+  StreamState GetState() const override { return STREAM_OPEN; }
+  StreamResult Read(void* buffer, size_t length, size_t* read, int*) override {
+    if (position_ == produced_) return produced_ == data_.size() ? SR_EOS : SR_BLOCK;
+    size_t count = std::min(length, produced_ - position_);
+    std::memcpy(buffer, data_.data() + position_, count);
+    position_ += count;
+    if (read) *read = count;
+    return SR_SUCCESS;
+  }
+  StreamResult Write(const void*, size_t, size_t*, int*) override { return SR_ERROR; }
+  void Close() override {}
+  void HandleMessage(QueuedMessage*) override {
+    produced_ = std::min(data_.size(), produced_ + piece_);
+    ++pieces;
+    if (produced_ < data_.size()) ThreadRegistry::Current()->PostAfter(2, this);
+    StreamEvent.Emit(this, SE_READ, 0);
+  }
+  int pieces = 0;
+
+ private:
+  std::string data_;
+  size_t piece_;
+  size_t produced_ = 0;
+  size_t position_ = 0;
 };
 
 class PeerNginxTest : public ::testing::Test {
@@ -160,6 +218,86 @@ TEST_F(PeerNginxTest, RedirectedPostKeepsOrDropsItsBody) {
   EXPECT_EQ(f.body(), "POST 4");
   EXPECT_EQ(f.Fetch(nginx_.http("/post307"), HV_POST, std::make_unique<OneShotStream>("a=bc")),
             HERR_STREAM);
+}
+
+TEST_F(PeerNginxTest, UnsizedUploadsArriveByteForByte) {
+  Fixture f;
+  struct Case {
+    const char* name;
+    std::function<std::unique_ptr<DataStream>()> make;
+    std::string expected;
+  } cases[] = {
+      {"empty", [] { return std::make_unique<UnsizedStream>(""); }, ""},
+      {"small", [] { return std::make_unique<UnsizedStream>("hello\r\n0\r\n\r\n"); },
+       "hello\r\n0\r\n\r\n"},
+      {"five megabytes", [] { return std::make_unique<UnsizedStream>(Pattern(5 << 20)); },
+       Pattern(5 << 20)},
+      {"produced while sent", [] { return std::make_unique<TrickleStream>(300000, 16384); },
+       Pattern(300000)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_EQ(f.Fetch(nginx_.http("/upload/") + c.name[0] + ".bin", HV_PUT, c.make()),
+              HERR_NONE);
+    EXPECT_EQ(f.client().response().status, 201);
+    std::string coding;
+    EXPECT_TRUE(f.client().request().HasHeader("Transfer-Encoding", &coding));
+    EXPECT_EQ(coding, "chunked");
+    EXPECT_FALSE(f.client().request().HasHeader("Content-Length"));
+    const std::string stored = nginx_.uploaded(std::string(1, c.name[0]) + ".bin");
+    EXPECT_EQ(stored.size(), c.expected.size());
+    EXPECT_TRUE(stored == c.expected) << "the stored body differs";
+  }
+}
+
+TEST_F(PeerNginxTest, ChunkedPostIsReadWholeAndTheConnectionStaysInStep) {
+  Fixture f;
+  ASSERT_EQ(f.Fetch(nginx_.http("/coding"), HV_POST, std::make_unique<UnsizedStream>("a=bc")),
+            HERR_NONE);
+  EXPECT_TRUE(f.body().starts_with("POST ") && f.body().ends_with(" chunked")) << f.body();
+  ASSERT_EQ(f.Fetch(nginx_.http("/length"), HV_POST,
+                    std::make_unique<UnsizedStream>(Pattern(2 << 20))),
+            HERR_NONE);
+  EXPECT_EQ(f.body(), std::to_string(2 << 20));
+  ASSERT_EQ(f.Fetch(nginx_.http("/coding"), HV_POST, std::make_unique<MemoryStream>("a=bc")),
+            HERR_NONE);
+  EXPECT_EQ(f.body(), "POST 4 ");
+  // Nothing of the chunked bodies was left over: the kept connection reads the next request.
+  ASSERT_EQ(f.Fetch(nginx_.http("/small.txt")), HERR_NONE);
+  EXPECT_TRUE(f.client().connection_reused());
+  EXPECT_EQ(f.body(), nginx_.small());
+  // A redirect that keeps the method sends the chunked body again from its start.
+  ASSERT_EQ(f.Fetch(nginx_.http("/to-length"), HV_POST, std::make_unique<UnsizedStream>("a=bc")),
+            HERR_NONE);
+  EXPECT_EQ(f.client().redirects(), 1);
+  EXPECT_EQ(f.body(), "4");
+  EXPECT_EQ(f.Fetch(nginx_.http("/to-length"), HV_POST,
+                    std::make_unique<UnsizedStream>("a=bc", false)),
+            HERR_STREAM);
+}
+
+TEST_F(PeerNginxTest, IPv6LiteralAddressReachesTheServer) {
+  if (!nginx_.ipv6()) GTEST_SKIP() << "no IPv6 loopback (::1) on this machine";
+  Fixture f;
+  const std::string port = std::to_string(nginx_.http_port());
+  ASSERT_EQ(f.Fetch(nginx_.http6("/whoami")), HERR_NONE);
+  EXPECT_EQ(f.body(), "::1 [::1]:" + port);
+  ASSERT_EQ(f.Fetch(nginx_.http6("/conn")), HERR_NONE);
+  EXPECT_TRUE(f.client().connection_reused());
+  // nginx makes the relative redirect absolute with the Host it was given: brackets and all.
+  ASSERT_EQ(f.Fetch(nginx_.http6("/relative")), HERR_NONE);
+  EXPECT_EQ(f.client().redirects(), 1);
+  EXPECT_EQ(f.client().host(), "::1");
+  EXPECT_EQ(f.body(), nginx_.small());
+  // The IPv4 server is another connection.
+  ASSERT_EQ(f.Fetch(nginx_.http("/whoami")), HERR_NONE);
+  EXPECT_EQ(f.body(), "127.0.0.1 127.0.0.1:" + port);
+  EXPECT_FALSE(f.client().connection_reused());
+  // Uploads go the same way.
+  ASSERT_EQ(f.Fetch(nginx_.http6("/upload/v6.bin"), HV_PUT,
+                    std::make_unique<UnsizedStream>(Pattern(100000))),
+            HERR_NONE);
+  EXPECT_TRUE(nginx_.uploaded("v6.bin") == Pattern(100000));
 }
 
 TEST_F(PeerNginxTest, HttpsVerifiesTheServer) {
@@ -266,6 +404,73 @@ TEST_F(PeerNginxTest, BackgroundRequestReportsToItsOwner) {
   EXPECT_EQ(job->result().status, 303);
   EXPECT_EQ(job->result().location, nginx_.http("/method"));
   job->Release();
+}
+
+TEST_F(PeerNginxTest, BackgroundRequestUploadsAnUnsizedBody) {
+  Owner owner;
+  const bool v6 = nginx_.ipv6();
+  AsyncHttpRequest* job = RunJob(&owner, [&](AsyncHttpRequest::Params& p) {
+    p.host = v6 ? "[::1]" : "127.0.0.1";
+    p.port = nginx_.http_port();
+    p.path = "/length";
+    p.verb = "POST";
+    p.body = std::make_unique<UnsizedStream>(Pattern(100000), false);
+  });
+  ASSERT_TRUE(owner.done);
+  EXPECT_TRUE(job->result().completed);
+  EXPECT_EQ(job->result().status, 200);
+  ASSERT_TRUE(job->result().response);
+  EXPECT_EQ(job->result().response->data(), "100000");
+  job->Release();
+}
+
+TEST(PeerBackgroundRequestTest, ProxyChallengeResendsOnlyABodyThatCanStartOver) {
+  // A proxy that asks for credentials once, then answers with what it was sent.
+  ScriptedPeer proxy;
+  std::vector<std::string> heard;
+  proxy.on_data = [&](size_t, ScriptedPeer::Connection* c) {
+    size_t end = c->received.find("0\r\n\r\n");
+    if (end == std::string::npos) return;
+    heard.push_back(c->received.substr(0, end + 5));
+    c->received.erase(0, end + 5);
+    if (heard.back().find("Proxy-Authorization: Basic ") == std::string::npos) {
+      c->Send("HTTP/1.1 407 Proxy Authentication Required\r\n"
+              "Proxy-Authenticate: Basic realm=\"test\"\r\nConnection: keep-alive\r\n"
+              "Content-Length: 0\r\n\r\n");
+    } else {
+      c->Send("HTTP/1.1 200 OK\r\nConnection: keep-alive\r\nContent-Length: 2\r\n\r\nok");
+    }
+  };
+  for (bool rewind : {true, false}) {
+    SCOPED_TRACE(rewind ? "rewinds" : "cannot rewind");
+    heard.clear();
+    Owner owner;
+    AsyncHttpRequest* job = RunJob(&owner, [&](AsyncHttpRequest::Params& p) {
+      p.proxy.type = PROXY_HTTPS;
+      p.proxy.address = proxy.address();
+      p.proxy.username = "user";
+      p.proxy.password = SecretText::FromClearText("secret");
+      p.host = "upload.test";
+      p.path = "/in";
+      p.verb = "POST";
+      p.body = std::make_unique<UnsizedStream>("the body", rewind);
+    });
+    ASSERT_TRUE(owner.done);
+    const std::string framed = "8\r\nthe body\r\n0\r\n\r\n";
+    if (rewind) {
+      EXPECT_TRUE(job->result().completed);
+      EXPECT_EQ(job->result().status, 200);
+      ASSERT_EQ(heard.size(), 2u);
+      EXPECT_TRUE(heard[1].ends_with("\r\n\r\n" + framed)) << heard[1];
+    } else {
+      // Sending the body again would send nothing of it: the job fails instead.
+      EXPECT_FALSE(job->result().completed);
+      EXPECT_EQ(job->result().http_error, HERR_STREAM);
+      EXPECT_EQ(heard.size(), 1u);
+    }
+    EXPECT_TRUE(heard[0].ends_with("\r\n\r\n" + framed)) << heard[0];
+    job->Release();
+  }
 }
 
 TEST(PeerBackgroundRequestTest, TimesOutAgainstASilentServer) {

@@ -2,7 +2,10 @@
 
 // A real nginx on 127.0.0.1 with a private configuration: a plain HTTP server and, with a
 // test CA, an HTTPS one, serving small files, a chunked (SSI) body, redirect chains and
-// locations that tell which connection and which request headers they saw.
+// locations that tell which connection and which request headers they saw. The plain server
+// also listens on [::1] where the machine has IPv6 (ipv6()), takes uploads (PUT /upload/NAME
+// stores the body as it arrived, see uploaded()) and tells what framing a request body came
+// with and how long it was.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <openssl/pem.h>
@@ -27,7 +30,8 @@ class NginxPeer {
   explicit NginxPeer(const tlstest::TestPki* pki = nullptr)
       : http_port_(FreeLoopbackPort()), https_port_(pki ? FreeLoopbackPort() : 0) {
     const std::string& d = dir_.path();
-    RunCommand({"mkdir", "-p", d + "/www/chunked", d + "/logs"});
+    RunCommand({"mkdir", "-p", d + "/www/chunked", d + "/www/upload", d + "/logs", d + "/tmp"});
+    ipv6_ = CanListenOnIPv6Loopback(http_port_);
     small_ = std::string(kSmallSize, 's');
     for (size_t i = 0; i < small_.size(); i += 64) small_[i] = '\n';
     dir_.Write("www/small.txt", small_);
@@ -57,7 +61,8 @@ class NginxPeer {
         "  keepalive_requests 100000;\n"
         "  server {\n"
         "    listen 127.0.0.1:" + std::to_string(http_port_) + ";\n" +
-        Locations() + "  }\n" + tls + "}\n";
+        (ipv6_ ? "    listen [::1]:" + std::to_string(http_port_) + ";\n" : std::string()) +
+        Locations() + UploadLocations() + "  }\n" + tls + "}\n";
     dir_.Write("nginx.conf", config);
     std::string error;
     started_ = process_.Start({"/usr/sbin/nginx", "-p", d, "-c", d + "/nginx.conf", "-g",
@@ -79,8 +84,55 @@ class NginxPeer {
   }
   const std::string& small() const { return small_; }
   const std::string& big() const { return big_; }
+  // The plain server also listens on [::1] (same port).
+  bool ipv6() const { return ipv6_; }
+  std::string http6(const std::string& path) const {
+    return "http://[::1]:" + std::to_string(http_port_) + path;
+  }
+  // What a PUT to /upload/NAME stored; empty when there is no such file.
+  std::string uploaded(const std::string& name) const {
+    FILE* file = std::fopen((dir_.path() + "/www/upload/" + name).c_str(), "rb");
+    if (!file) return std::string();
+    std::string content;
+    char buffer[65536];
+    size_t n;
+    while ((n = std::fread(buffer, 1, sizeof(buffer), file)) > 0) content.append(buffer, n);
+    std::fclose(file);
+    return content;
+  }
 
  private:
+  static bool CanListenOnIPv6Loopback(uint16_t port) {
+    int fd = socket(AF_INET6, SOCK_STREAM, 0);
+    if (fd < 0) return false;
+    sockaddr_in6 addr{};
+    addr.sin6_family = AF_INET6;
+    addr.sin6_port = htons(port);
+    addr.sin6_addr = in6addr_loopback;
+    bool ok = bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) == 0;
+    close(fd);
+    return ok;
+  }
+
+  // Request bodies: stored whole (PUT), or counted by an upstream that gets them from nginx
+  // with a Content-Length (nginx reads a chunked body whole before it passes it on).
+  std::string UploadLocations() const {
+    const std::string tmp = dir_.path() + "/tmp";
+    return "    client_body_temp_path " + tmp + "/body;\n"
+           "    proxy_temp_path " + tmp + "/proxy;\n"
+           "    location /upload/ { dav_methods PUT; client_max_body_size 64m; }\n"
+           "    location = /coding {\n"
+           "      return 200 \"$request_method $content_length $http_transfer_encoding\";\n"
+           "    }\n"
+           "    location = /length { client_max_body_size 64m;\n"
+           "      proxy_pass http://127.0.0.1:" + std::to_string(http_port_) + "/length-seen; }\n"
+           "    location = /length-seen { client_max_body_size 64m;\n"
+           "      return 200 \"$content_length\"; }\n"
+           "    location = /to-length { return 307 http://127.0.0.1:" + std::to_string(http_port_) +
+           "/length; }\n"
+           "    location = /whoami { return 200 \"$server_addr $http_host\"; }\n";
+  }
+
   static bool WaitForPort(uint16_t port) {
     for (int i = 0; i < 200; ++i) {
       int fd = socket(AF_INET, SOCK_STREAM, 0);
@@ -126,6 +178,7 @@ class NginxPeer {
   std::string small_;
   std::string big_;
   PeerProcess process_;
+  bool ipv6_ = false;
   bool started_ = false;
   std::string error_;
 };
