@@ -11,6 +11,8 @@ packages=(
   libssl-dev openssl libkrb5-dev gss-ntlmssp
   # real peers for the integration tests
   squid dante-server tinyproxy prosody nginx python3-slixmpp
+  # a private Kerberos realm for Negotiate through squid
+  krb5-kdc krb5-user
   # HTTP: libcurl as the benchmark's anchor; libproxy for the system's proxy settings
   libcurl4-openssl-dev libproxy-dev libproxy1-plugin-webkit libproxy1-plugin-gsettings
   # settings, secret store and desktop integration; a Secret Service for its tests

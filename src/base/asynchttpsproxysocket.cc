@@ -95,7 +95,7 @@ void AsyncHttpsProxySocket::OnConnectEvent(EventSocket*) {
 void AsyncHttpsProxySocket::SendRequest() {
   std::string request = "CONNECT " + destination_.ToString() + " HTTP/1.0\r\n";
   request += "User-Agent: " + user_agent_ + "\r\n";
-  request += "Host: " + destination_.IPAsString() + "\r\n";
+  request += "Host: " + destination_.IPAsUriString() + "\r\n";
   request += "Content-Length: 0\r\n";
   request += "Proxy-Connection: Keep-Alive\r\n";
   std::string logged = request;
@@ -108,6 +108,7 @@ void AsyncHttpsProxySocket::SendRequest() {
   SecureZero(request.data(), request.size());
   state_ = PS_LEADER;
   expect_close_ = true;
+  new_connection_ = false;
   content_length_ = 0;
   header_bytes_ = 0;
   extra_headers_.clear();
@@ -208,13 +209,20 @@ void AsyncHttpsProxySocket::ProcessLine(const std::string& line) {
   }
   if (state_ == PS_AUTHENTICATE && StartsWithNoCase(line, "Proxy-Authenticate:")) {
     std::string response, mechanism;
-    AuthResult result =
-        HttpAuthenticate(TrimLeft(line, 19), proxy_, "CONNECT", "/", username_, password_,
-                         &auth_context_, &response, &mechanism);
+    const std::string challenge = TrimLeft(line, 19);
+    const bool under_way = auth_context_ != nullptr;
+    AuthResult result = HttpAuthenticate(challenge, proxy_, "CONNECT", "/", username_, password_,
+                                         &auth_context_, &response, &mechanism);
     switch (result) {
       case AR_RESPONSE:
         extra_headers_ = "Proxy-Authorization: " + response + "\r\n";
         SecureZero(response.data(), response.size());
+        // The proxy refused the exchange under way (a challenge without a token), and this
+        // answer starts another: proxies keep the failed state of connection-bound schemes
+        // (NTLM, Negotiate) on that connection, so the new exchange takes a new one.
+        if (under_way && ParseHttpChallenge(challenge).params.count("") == 0) {
+          new_connection_ = true;
+        }
         state_ = PS_SKIP_HEADERS;
         ignored_mechanisms_.clear();
         break;
@@ -248,13 +256,16 @@ void AsyncHttpsProxySocket::ProcessLine(const std::string& line) {
       return Fail(0);
     }
     content_length_ = length;
-  } else if (g_ascii_strcasecmp(line.c_str(), "Proxy-Connection: Keep-Alive") == 0) {
+  } else if (g_ascii_strcasecmp(line.c_str(), "Proxy-Connection: Keep-Alive") == 0 ||
+             g_ascii_strcasecmp(line.c_str(), "Connection: Keep-Alive") == 0) {
+    // Current proxies (squid among them) promise the connection with the standard header.
+    // Answering on it matters: NTLM and multi-step Negotiate tie their state to it.
     expect_close_ = false;
   }
 }
 
 void AsyncHttpsProxySocket::EndResponse() {
-  if (!expect_close_) {
+  if (!expect_close_ && !new_connection_) {
     SendRequest();
     return;
   }

@@ -69,6 +69,7 @@ class AsyncHttpsProxySocket : public BufferedReadAdapter {
   std::unique_ptr<HttpAuthContext> auth_context_;
   std::string ignored_mechanisms_;
   bool expect_close_ = true;
+  bool new_connection_ = false;  // the next request starts a new exchange on a new connection
   size_t content_length_ = 0;
   size_t header_bytes_ = 0;
 };

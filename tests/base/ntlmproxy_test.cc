@@ -5,6 +5,7 @@
 #include <glib.h>
 #include <stdlib.h>
 
+#include <map>
 #include <memory>
 #include <string>
 
@@ -92,8 +93,9 @@ int NtlmThroughScriptedProxy(const std::string& user, const std::string& passwor
   if (!acceptor.ok()) return -10;
 
   ScriptedPeer proxy;
-  size_t answered = 0;
+  std::map<ScriptedPeer::Connection*, size_t> answered_on;  // a new connection starts over
   proxy.on_data = [&](size_t, ScriptedPeer::Connection* c) {
+    size_t& answered = answered_on[c];
     size_t pos = 0;
     size_t requests = 0;
     while ((pos = c->received.find("\r\n\r\n", pos)) != std::string::npos) {

@@ -3,6 +3,8 @@
 // Real proxies (squid, tinyproxy, dante) and an echo server, started on 127.0.0.1 by the tests.
 #include <unistd.h>
 
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -26,7 +28,10 @@ class EchoServer {
   ScriptedPeer peer_;
 };
 
-inline std::string SquidConfig(const std::string& dir, uint16_t port, const std::string& auth) {
+// `access_log`: "none", or where and how squid logs each request; the "vexalo" format gives
+// the client's port (which connection), the outcome, the request and the authenticated user.
+inline std::string SquidConfig(const std::string& dir, uint16_t port, const std::string& auth,
+                               const std::string& access_log = "none") {
   std::string config =
       "http_port 127.0.0.1:" + std::to_string(port) + "\n"
       "pinger_enable off\n"
@@ -35,7 +40,8 @@ inline std::string SquidConfig(const std::string& dir, uint16_t port, const std:
       "cache deny all\n"
       "shutdown_lifetime 0 seconds\n"
       "cache_log " + dir + "/cache.log\n"
-      "access_log none\n"
+      "logformat vexalo %>p %Ss/%03>Hs %rm %ru %un\n"
+      "access_log " + access_log + "\n"
       "pid_filename " + dir + "/squid.pid\n"
       "coredump_dir " + dir + "\n" +
       auth;
@@ -71,10 +77,12 @@ class ProxyPeer {
 
 class SquidPeer : public ProxyPeer {
  public:
-  // `scheme`: "", "basic" or "digest".
-  explicit SquidPeer(const std::string& scheme) {
+  // `scheme`: "", "basic", "digest" or "negotiate" (Kerberos, with the service keys in
+  // `keytab`; any service in it is accepted).
+  explicit SquidPeer(const std::string& scheme, const std::string& keytab = "") {
     const std::string& d = dir_.path();
     std::string auth;
+    std::string access_log = "none";
     if (scheme == "basic") {
       RunCommand({"sh", "-c", "printf 'alice:%s\\n' \"$(openssl passwd -apr1 wonderland)\" > " +
                                   d + "/basic.passwd"});
@@ -84,10 +92,24 @@ class SquidPeer : public ProxyPeer {
       dir_.Write("digest.passwd", "alice:wonderland\n");
       auth = "auth_param digest program /usr/lib/squid/digest_file_auth " + d +
              "/digest.passwd\nauth_param digest realm vexalo\n";
+    } else if (scheme == "negotiate") {
+      RunCommand({"cp", keytab, d + "/http.keytab"});
+      // The replay cache lives here too: the helper runs as squid's user.
+      auth = "auth_param negotiate program /usr/lib/squid/negotiate_kerberos_auth -k " + d +
+             "/http.keytab -s GSS_C_NO_NAME -c " + d + "\nauth_param negotiate children 2\n";
+      access_log = "stdio:" + d + "/access.log vexalo";
     }
-    dir_.Write("squid.conf", SquidConfig(d, port_, auth));
+    dir_.Write("squid.conf", SquidConfig(d, port_, auth, access_log));
     if (getuid() == 0) RunCommand({"chown", "-R", "proxy:proxy", d});
     Run({"squid", "-f", d + "/squid.conf", "-N"});
+  }
+
+  // The access log so far (empty unless the scheme keeps one).
+  std::string access_log() const {
+    std::ifstream in(dir_.path() + "/access.log");
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
   }
 };
 
