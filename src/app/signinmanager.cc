@@ -128,7 +128,9 @@ void SignInManager::SignIn(const std::string& jid, const SecretText& password,
     account.server_host = server_host;
     account.server_port = server_port;
   }
-  // Sign-in request: a fresh start.
+  // Sign-in request: a fresh start. A renewal still under way (perhaps for another account)
+  // must not store its token into this one.
+  token_refresher_.reset();
   env_.queue->Clear(this, kTimerBackoffReset);
   backoff_.Reset(env_.user_idle(), Now());
   AccountStorageUpkeep();
@@ -138,6 +140,8 @@ void SignInManager::SignIn(const std::string& jid, const SecretText& password,
 void SignInManager::SignOut() {
   LOG(kInfo) << "SignInManager::SignOut";
   if (Account* account = ActiveAccount()) account->token.clear();
+  // A renewal that came back later would store the token again.
+  token_refresher_.reset();
   env_.queue->Clear(this, kTimerBackoffReset);
   backoff_.Reset(env_.user_idle(), Now());
   StopDetection();

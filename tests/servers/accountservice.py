@@ -4,6 +4,7 @@
 with a token (/accounts/TokenAuth) and serves captcha images (/accounts/Captcha).
 
     accountservice.py --port N --config FILE [--cert PEM --key PEM] [--record FILE]
+                      [--tokens FILE]
 
 Over HTTPS when a certificate is given, plain HTTP otherwise. Listens on 127.0.0.1 only.
 The config is JSON:
@@ -18,7 +19,10 @@ answer), "manylines" (thousands of lines), "silent" (never answers), "emptytoken
 whose token request answers only white space).
 
 Every request's form is appended to the record file as one JSON line
-{"path": ..., "form": {...}}, so a test can check what the client sent.
+{"path": ..., "form": {...}}, so a test can check what the client sent. Every issued token
+is appended to the tokens file as a line "TOKEN SERVICE EMAIL": the test XMPP server
+(tests/servers/prosody/mod_ombrix_token.lua) accepts the mail tokens listed there, and a test
+revokes them all by emptying the file.
 """
 
 import argparse
@@ -33,7 +37,8 @@ from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
 
 class State:
-    def __init__(self, config, record):
+    def __init__(self, config, record, tokens_file=None):
+        self.tokens_file = tokens_file
         self.accounts = config.get("accounts", {})
         self.captcha_answers = config.get("captcha", {})
         self.special = config.get("special", {})
@@ -48,6 +53,13 @@ class State:
             return
         with self.lock, open(self.record, "a", encoding="utf-8") as out:
             out.write(json.dumps({"path": path, "form": form}) + "\n")
+
+    def issued(self, token, service, email):
+        with self.lock:
+            self.tokens[token] = (service, email)
+            if self.tokens_file:
+                with open(self.tokens_file, "a", encoding="utf-8") as out:
+                    out.write("%s %s %s\n" % (token, service, email))
 
 
 class Handler(BaseHTTPRequestHandler):
@@ -158,8 +170,7 @@ class Handler(BaseHTTPRequestHandler):
             self.answer(200, " \r\n")
             return
         token = secrets.token_urlsafe(32)
-        with state.lock:
-            state.tokens[token] = (form["service"], session[1])
+        state.issued(token, form["service"], session[1])
         self.answer(200, token + "\n")
 
     def do_GET(self):
@@ -197,12 +208,13 @@ def main():
     parser.add_argument("--cert")
     parser.add_argument("--key")
     parser.add_argument("--record")
+    parser.add_argument("--tokens")
     args = parser.parse_args()
     with open(args.config, encoding="utf-8") as f:
         config = json.load(f)
     server = ThreadingHTTPServer(("127.0.0.1", args.port), Handler)
     server.daemon_threads = True
-    server.state = State(config, args.record)
+    server.state = State(config, args.record, args.tokens)
     if args.cert:
         context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
         context.load_cert_chain(args.cert, args.key)

@@ -6,13 +6,9 @@
 
 #include <glib.h>
 #include <gtest/gtest.h>
-#include <openssl/pem.h>
 
-#include <cstdio>
-#include <fstream>
 #include <memory>
 #include <mutex>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -24,6 +20,7 @@
 #include "base/scriptedpeer.h"
 #include "base/sockettestutil.h"
 #include "base/tlstestpeer.h"
+#include "peers/accountservicepeer.h"
 #include "peers/prosodypeer.h"
 #include "peers/proxypeers.h"
 #include "support/peerprocess.h"
@@ -34,68 +31,7 @@
 namespace vexalo {
 namespace {
 
-constexpr const char* kAccountService = VEXALO_SOURCE_DIR "/tests/servers/accountservice.py";
-
-void WriteKey(const std::string& path, EVP_PKEY* key) {
-  FILE* file = std::fopen(path.c_str(), "w");
-  ASSERT_NE(file, nullptr);
-  PEM_write_PrivateKey(file, key, nullptr, nullptr, 0, nullptr, nullptr);
-  std::fclose(file);
-}
-
-// How the service presents itself.
-enum class Certificate { kValid, kExpired, kUntrusted, kNone };
-
-// The account service on a free loopback port, with its accounts and a record of every form
-// it was sent.
-class AccountServicePeer {
- public:
-  AccountServicePeer(const tlstest::TestPki& pki, Certificate certificate,
-                     const std::string& config)
-      : port_(FreeLoopbackPort()) {
-    const std::string& d = dir_.path();
-    dir_.Write("config.json", config);
-    // The system interpreter: standard library only, and it starts quickly.
-    std::vector<std::string> argv = {
-        "/usr/bin/python3", kAccountService,    "--port",   std::to_string(port_),
-        "--config",         d + "/config.json", "--record", d + "/record.jsonl"};
-    if (certificate != Certificate::kNone) {
-      tlstest::CertOptions options;
-      if (certificate == Certificate::kExpired) {
-        options.not_before = -2 * 86400;
-        options.not_after = -86400;
-      }
-      tlstest::Credentials credentials;
-      if (certificate == Certificate::kUntrusted) {
-        tlstest::TestPki stranger;  // a CA nobody trusts
-        credentials = stranger.Issue(options);
-      } else {
-        credentials = pki.Issue(options);
-      }
-      tlstest::WritePem(d + "/cert.pem", credentials.cert.get());
-      WriteKey(d + "/key.pem", credentials.key.get());
-      argv.insert(argv.end(), {"--cert", d + "/cert.pem", "--key", d + "/key.pem"});
-    }
-    started_ = process_.Start(argv, port_, d + "/out.log", &error_);
-  }
-  bool started() const { return started_; }
-  const std::string& error() const { return error_; }
-  uint16_t port() const { return port_; }
-  // Every request as a JSON line, in order.
-  std::string Record() const {
-    std::ifstream in(dir_.path() + "/record.jsonl");
-    std::stringstream all;
-    all << in.rdbuf();
-    return all.str();
-  }
-
- private:
-  TempDir dir_;
-  uint16_t port_;
-  PeerProcess process_;
-  bool started_ = false;
-  std::string error_;
-};
+using Certificate = AccountServicePeer::Certificate;
 
 constexpr const char* kConfig = R"({
   "accounts": {"alice@example.net": "p@ss w0rd&=+%",
@@ -501,6 +437,60 @@ TEST_F(PeerIdmoraAuthTest, CertificateTroubleIsAnErrorWithItsSignal) {
   AuthRun run(settings);
   ASSERT_TRUE(run.Finish("alice@example.net", "p@ss w0rd&=+%"));
   EXPECT_TRUE(run.auth->IsAuthorized());
+}
+
+TEST_F(PeerIdmoraAuthTest, ServerTakesTheIssuedTokenAndNothingElse) {
+  // A server that knows the token mechanism and accepts what the service issued for "mail";
+  // it has no password for the account at all.
+  ProsodyPeer prosody({"ombrix_token"}, service_->TokenHostConfig(*pki_, "lettrio.com"));
+  ASSERT_TRUE(prosody.started()) << prosody.error();
+  QueueTaskRunner runner;
+  struct Case {
+    const char* name;
+    const char* password;
+    std::string stored_token;
+    bool open;
+  };
+  auto settings = [&](const Case& c) {
+    ConnectionSettings s = LocalServerSettings(prosody.port(), "dave", c.password);
+    s.host = "lettrio.com";
+    s.auth_cookie = SecretText::FromClearText(c.stored_token);
+    return s;
+  };
+  // Fresh: the step asks the service, the login presents the new token.
+  const Case fresh{"fresh", "dave-secret", "", true};
+  {
+    LiveClient client(&runner, settings(fresh), pki_->ca_file(),
+                      std::make_unique<IdmoraAuth>(Settings()));
+    ASSERT_TRUE(RunUntil([&] { return client.Open() || client.Closed(); }));
+    ASSERT_TRUE(client.Open()) << EngineErrorName(client.error) << "\n" << client.Traffic();
+    EXPECT_EQ(client.connection()->GetBoundAddress().ToString(), "dave@lettrio.com/test");
+    EXPECT_EQ(client.connection()->GetAuthCookie(), service_->LastToken("dave@lettrio.com"));
+    EXPECT_NE(client.Traffic().find("mechanism=\"X-OMBRIX-TOKEN\""), std::string::npos)
+        << client.Traffic();
+  }
+  const std::string issued = service_->LastToken("dave@lettrio.com");
+  ASSERT_FALSE(issued.empty());
+  const Case cases[] = {
+      // A stored token needs no password and no request.
+      {"stored", "", issued, true},
+      // One the service never issued is refused; the password is not tried instead.
+      {"unknown", "dave-secret", "never-issued-token", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string record = service_->Record();
+    LiveClient client(&runner, settings(c), pki_->ca_file(),
+                      std::make_unique<IdmoraAuth>(Settings()));
+    ASSERT_TRUE(RunUntil([&] { return client.Open() || client.Closed(); }));
+    EXPECT_EQ(client.Open(), c.open) << EngineErrorName(client.error) << "\n" << client.Traffic();
+    if (!c.open) {
+      EXPECT_EQ(client.error, EngineError::kAuthRejected);
+    }
+    EXPECT_EQ(service_->Record(), record);
+    EXPECT_NE(client.Traffic().find("mechanism=\"X-OMBRIX-TOKEN\""), std::string::npos);
+    EXPECT_EQ(client.Traffic().find("mechanism=\"PLAIN\""), std::string::npos);
+  }
 }
 
 TEST_F(PeerIdmoraAuthTest, ThroughSquidWithBasicCredentials) {
