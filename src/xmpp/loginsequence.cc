@@ -68,8 +68,7 @@ bool LoginSequence::AwaitHeader() {
   const bool is_header = pending_is_header_;
   const XmlElem* header = TakeStanza();
   if (header == nullptr) return false;
-  if (!is_header || header->Name() != kQnStream ||
-      header->GetAttribute(kQnXmlns) != kNsClient ||
+  if (!is_header || header->Name() != kQnStream || header->GetAttribute(kQnXmlns) != kNsClient ||
       header->GetAttribute(kQnVersion) != "1.0" || !header->HasAttribute(kQnId)) {
     return Fail(EngineError::kBadStreamHeader);
   }
@@ -160,9 +159,8 @@ bool LoginSequence::AwaitAuth() {
 }
 
 bool LoginSequence::StartBind() {
-  if (features_->FindChild(kQnBind) == nullptr || features_->FindChild(kQnSession) == nullptr) {
-    return Fail(EngineError::kBindFailed);
-  }
+  if (features_->FindChild(kQnBind) == nullptr) return Fail(EngineError::kBindFailed);
+  session_offered_ = features_->FindChild(kQnSession) != nullptr;
   iq_id_ = engine_.NextId();
   XmlElem iq(kQnIq);
   iq.AppendAttribute(kQnType, kStrSet);
@@ -193,10 +191,11 @@ bool LoginSequence::AwaitBind() {
   }
   bound_ = XmppAddress(bind->ChildText(kQnBindJid));
   const XmppAddress& user = engine_.GetUser();
-  if (!bound_.HasResource() ||
-      (user.DomainPart() != CurrentServiceDomains().fallback_host && bound_.WithoutResource() != user)) {
+  if (!bound_.HasResource() || (user.DomainPart() != CurrentServiceDomains().fallback_host &&
+                                bound_.WithoutResource() != user)) {
     return Fail(EngineError::kBindFailed);
   }
+  if (!session_offered_) return Complete();
   iq_id_ = engine_.NextId();
   XmlElem iq(kQnIq);
   iq.AppendAttribute(kQnType, kStrSet);
@@ -212,6 +211,10 @@ bool LoginSequence::AwaitSession() {
   if (answer == nullptr) return false;
   if (!IsAnswerToOurIq(*answer)) return true;
   if (answer->GetAttribute(kQnType) != kStrResult) return Fail(EngineError::kBindFailed);
+  return Complete();
+}
+
+bool LoginSequence::Complete() {
   engine_.OnBound(bound_);
   for (const std::unique_ptr<XmlElem>& stanza : queued_) engine_.PrintStanza(*stanza);
   queued_.clear();

@@ -58,6 +58,8 @@ class LoginSequence : public StreamLogin {
   bool StartBind();
   bool AwaitBind();
   bool AwaitSession();
+  // The stream is bound (and the session open where the server has them): queued stanzas go.
+  bool Complete();
   // Takes the offered stanza (once); null when there is none left to take.
   const XmlElem* TakeStanza();
   // An iq answer to our last bind or session request; other stanzas are not ours to judge.
@@ -74,6 +76,8 @@ class LoginSequence : public StreamLogin {
   std::string iq_id_;
   std::unique_ptr<XmlElem> features_;
   XmppAddress bound_;
+  // Servers following the current standard may leave the session step out.
+  bool session_offered_ = false;
   std::string stream_id_;
   std::vector<std::unique_ptr<XmlElem>> queued_;
   std::unique_ptr<AuthMechanism> mechanism_;

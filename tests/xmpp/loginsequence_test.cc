@@ -137,6 +137,24 @@ TEST(LoginSequenceTest, FullLoginSendsThreeHeadersAndWritesQueuedStanzasAfterThe
   EXPECT_EQ(headers, 3);
 }
 
+// Current servers may offer no session step: the stream is open as soon as it is bound.
+TEST(LoginSequenceTest, WithoutASessionFeatureTheBoundStreamIsOpen) {
+  Login login;
+  login.ThroughTls(kPlainFeature);
+  login.Server(kSuccess);
+  login.Server(ServerHeader("s3") + Features("<bind xmlns='urn:ietf:params:xml:ns:xmpp-bind'/>"));
+  XmlElem message(kQnMessage);
+  message.AppendAttribute(kQnTo, "bob@example.net");
+  ASSERT_EQ(login.engine.SendStanza(message), EngineResult::kOk);
+  EXPECT_EQ(login.engine.GetState(), EngineState::kOpening);
+  login.Server("<iq type='result' id='0'><bind xmlns='urn:ietf:params:xml:ns:xmpp-bind'>"
+               "<jid>alice@example.net/desk</jid></bind></iq>");
+  EXPECT_EQ(login.engine.GetState(), EngineState::kOpen);
+  EXPECT_EQ(login.engine.GetBoundAddress().ToString(), "alice@example.net/desk");
+  EXPECT_EQ(login.transcript.Last(), "<message to=\"bob@example.net\"/>");
+  EXPECT_FALSE(login.Wrote("xmpp-session"));
+}
+
 // One row per way a login ends early: what the server says after a good start, and the error.
 struct FailureCase {
   const char* name;
@@ -210,9 +228,9 @@ INSTANTIATE_TEST_SUITE_P(
         FailureCase{"NonSaslAnswerToAuth", 1,
                     ServerHeader("s2") + Features(kPlainFeature) + "<iq type='get' id='9'/>",
                     EngineError::kAuthFailed},
-        FailureCase{"NoSessionFeature", 2,
+        FailureCase{"NoBindFeature", 2,
                     ServerHeader("s3") +
-                        Features("<bind xmlns='urn:ietf:params:xml:ns:xmpp-bind'/>"),
+                        Features("<session xmlns='urn:ietf:params:xml:ns:xmpp-session'/>"),
                     EngineError::kBindFailed},
         FailureCase{"BindError", 2,
                     ServerHeader("s3") + Features(kBindFeatures) +

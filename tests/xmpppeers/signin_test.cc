@@ -116,6 +116,28 @@ TEST_F(PeerSignInTest, SignsInOverStartTlsAndTalksThroughStanzaTasks) {
   ASSERT_TRUE(RunUntil([&] { return runner_.children().size() == 1; }));
 }
 
+// A server that offers no session step after binding: the bound stream is open at once and
+// no session request is sent.
+TEST(PeerSignInWithoutSessionTest, BoundStreamIsOpen) {
+  ProsodyPeer prosody({"ombrix_nosession"});
+  ASSERT_TRUE(prosody.started()) << prosody.error();
+  prosody.AddUser("alice", "wonderland");
+  QueueTaskRunner runner;
+  LiveClient alice(&runner, LocalServerSettings(prosody.port(), "alice", "wonderland"),
+                   prosody.certificate());
+  ASSERT_TRUE(RunUntil([&] { return alice.Open() || alice.Closed(); }));
+  ASSERT_TRUE(alice.Open()) << EngineErrorName(alice.error) << "\n" << alice.Traffic();
+  EXPECT_EQ(alice.connection()->GetBoundAddress().ToString(), "alice@localhost/test");
+  EXPECT_NE(alice.Traffic().find("xmpp-bind"), std::string::npos);
+  EXPECT_EQ(alice.Traffic().find("xmpp-session"), std::string::npos);
+
+  auto* pings = new StanzaCatcher(alice.connection(), kQnMessage);
+  pings->Start();
+  pings->Ping();
+  ASSERT_TRUE(RunUntil([&] { return !pings->caught.empty(); }));
+  EXPECT_EQ(pings->caught[0], "iq:result");
+}
+
 TEST_F(PeerSignInTest, WrongPasswordIsRejected) {
   LiveClient attempt(&runner_, Settings("alice", "not-it"), prosody_->certificate());
   ASSERT_TRUE(RunUntil([&] { return attempt.Closed(); }));
