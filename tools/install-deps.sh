@@ -10,7 +10,7 @@ packages=(
   libstrophe-dev
   libssl-dev openssl libkrb5-dev gss-ntlmssp
   # real peers for the integration tests
-  squid dante-server tinyproxy prosody nginx python3-slixmpp
+  squid dante-server tinyproxy prosody ejabberd nginx python3-slixmpp
   # a private Kerberos realm for Negotiate through squid
   krb5-kdc krb5-user
   # HTTP: libcurl as the benchmark's anchor; libproxy for the system's proxy settings
