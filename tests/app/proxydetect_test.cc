@@ -15,6 +15,7 @@
 
 #include "base/logging.h"
 #include "base/scriptedpeer.h"
+#include "support/logcapture.h"
 #include "support/testfiles.h"
 
 namespace vexalo {
@@ -54,29 +55,6 @@ void ClearProxyEnv(ScopedEnv* env) {
     env->Set(name, nullptr);
   }
 }
-
-class LogCapture {
- public:
-  LogCapture() {
-    SetLogConsoleSink([this](std::string_view line) { lines_.emplace_back(line); });
-    LogToDebug(kInfo);
-  }
-  ~LogCapture() { ResetLogging(); }
-  bool Contains(const std::string& text) const {
-    for (const std::string& line : lines_) {
-      if (line.find(text) != std::string::npos) return true;
-    }
-    return false;
-  }
-  std::string All() const {
-    std::string all;
-    for (const std::string& line : lines_) all += line;
-    return all;
-  }
-
- private:
-  std::vector<std::string> lines_;
-};
 
 // A home folder holding a Firefox profile, with the default-browser answer forced.
 class FirefoxHome {
@@ -361,7 +339,7 @@ TEST(FirefoxPrefsTest, ReadsPrefixedPrefsFromAFile) {
   EXPECT_EQ(read, expected);
   EXPECT_TRUE(log.Contains("Unparsed firefox setting: user_pref(\"network.proxy.socks\""));
   // The over-long line is skipped whole, not read in pieces that get logged.
-  EXPECT_FALSE(log.Contains("xxxx\");")) << log.All();
+  EXPECT_FALSE(log.Contains("xxxx\");")) << log.text();
 
   std::map<std::string, std::string> none;
   EXPECT_FALSE(ReadFirefoxPrefs(dir.path() + "/missing/", "network.proxy.", &none));

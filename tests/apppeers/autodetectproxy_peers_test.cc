@@ -13,32 +13,11 @@
 #include "base/scriptedpeer.h"
 #include "base/socketerrors.h"
 #include "peers/proxypeers.h"
+#include "support/logcapture.h"
 #include "support/peerprocess.h"
 
 namespace vexalo {
 namespace {
-
-class LogCapture {
- public:
-  LogCapture() {
-    SetLogConsoleSink([this](std::string_view line) {
-      lines_.emplace_back(line);
-      if (getenv("VEXALO_TEST_LOG"))
-        fprintf(stderr, "%.*s", static_cast<int>(line.size()), line.data());
-    });
-    LogToDebug(kInfo);
-  }
-  ~LogCapture() { ResetLogging(); }
-  bool Contains(const std::string& text) const {
-    for (const std::string& line : lines_) {
-      if (line.find(text) != std::string::npos) return true;
-    }
-    return false;
-  }
-
- private:
-  std::vector<std::string> lines_;
-};
 
 struct Outcome {
   bool done = false;

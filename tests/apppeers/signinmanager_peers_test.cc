@@ -31,6 +31,7 @@
 #include "platform/memorysecretstore.h"
 #include "platform/registryfile.h"
 #include "platform/registrytree.h"
+#include "support/logcapture.h"
 #include "support/peerprocess.h"
 #include "xmpppeers/liveclient.h"
 
@@ -43,32 +44,6 @@ constexpr char kPasswordKey[] = "Software\\Ombrix\\Vexalo\\Accounts\\alice@local
 constexpr char kJid[] = "alice@localhost";
 constexpr char kPassword[] = "s3cret-alice";
 constexpr char kResource[] = "peers";
-
-// Keeps the log lines (and echoes them with VEXALO_TEST_LOG set).
-class LogCapture {
- public:
-  LogCapture() {
-    SetLogConsoleSink([this](std::string_view line) {
-      lines_.emplace_back(line);
-      if (getenv("VEXALO_TEST_LOG")) {
-        fprintf(stderr, "%.*s", static_cast<int>(line.size()), line.data());
-      }
-    });
-    LogToDebug(getenv("VEXALO_TEST_LOG") ? kVerbose : kInfo);
-    if (getenv("VEXALO_TEST_LOG")) LogTimestamps(true);
-  }
-  ~LogCapture() { ResetLogging(); }
-  std::vector<std::string> Matching(const std::string& text) const {
-    std::vector<std::string> found;
-    for (const std::string& line : lines_) {
-      if (line.find(text) != std::string::npos) found.push_back(line);
-    }
-    return found;
-  }
-
- private:
-  std::vector<std::string> lines_;
-};
 
 // Shared by the tests that do not stop it; made by the first that needs it, stopped with the
 // suite (ctest runs each test in a process of its own).
@@ -91,7 +66,8 @@ class PeerSignInManagerTest : public ::testing::Test, public SlotHost {
   PeerSignInManagerTest() {
     // Nothing from the machine's own proxy configuration.
     SetFirefoxDefaultBrowserOverride(false);
-    for (const char* name : {"http_proxy", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"}) {
+    for (const char* name :
+         {"http_proxy", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"}) {
       unsetenv(name);
     }
     Settings record = settings_.Current();
@@ -128,8 +104,10 @@ class PeerSignInManagerTest : public ::testing::Test, public SlotHost {
       states_.push_back(state);
       state_times_.push_back(TickNow());
     });
-    manager->SignalStatus.Connect(this, [this](const std::string& text) { statuses_.push_back(text); });
-    manager->SignalError.Connect(this, [this](const std::string& text, bool) { errors_.push_back(text); });
+    manager->SignalStatus.Connect(this,
+                                  [this](const std::string& text) { statuses_.push_back(text); });
+    manager->SignalError.Connect(
+        this, [this](const std::string& text, bool) { errors_.push_back(text); });
   }
 
   // Runs the thread's loop with the 500 ms housekeeping tick until `done` or `limit_ms`.
@@ -173,7 +151,8 @@ class PeerSignInManagerTest : public ::testing::Test, public SlotHost {
   }
 
   // What the main window gets from the program, with this test's stores.
-  PhoneWindow::Environment WindowEnvironment(StartupServices* services, const std::string& ca_file) {
+  PhoneWindow::Environment WindowEnvironment(StartupServices* services,
+                                             const std::string& ca_file) {
     PhoneWindow::Environment env;
     env.settings = &settings_;
     env.services = services;
@@ -240,10 +219,10 @@ TEST_F(PeerSignInManagerTest, SignsInMarksTheAccountKnownGoodAndSignsOut) {
   EXPECT_EQ(reloaded.Find(kJid).password.Plain(), kPassword);
   EXPECT_EQ(reloaded.Find(kJid).server_port, prosody->port());
   ASSERT_EQ(log_.Matching("*** Attempting").size(), 1u);
-  EXPECT_NE(log_.Matching("*** Attempting")[0].find("tcp connection to 127.0.0.1:" +
-                                                    std::to_string(prosody->port()) +
-                                                    " (via none proxy"),
-            std::string::npos)
+  EXPECT_NE(
+      log_.Matching("*** Attempting")[0].find(
+          "tcp connection to 127.0.0.1:" + std::to_string(prosody->port()) + " (via none proxy"),
+      std::string::npos)
       << log_.Matching("*** Attempting")[0];
 
   manager_->SignOut();
@@ -298,8 +277,9 @@ TEST_F(PeerSignInManagerTest, ReconnectsWhenTheServerComesBack) {
   ASSERT_TRUE(prosody.Restart()) << prosody.error();
   ASSERT_TRUE(PumpUntilState(SignInManager::kSignedIn, 30000)) << testing::PrintToString(statuses_);
   // The first wait (5 s with no jitter) was counted down on the status line.
-  EXPECT_NE(std::find(statuses_.begin(), statuses_.end(), messages_.Text(kMsgReconnectingInSeconds, 4)),
-            statuses_.end())
+  EXPECT_NE(
+      std::find(statuses_.begin(), statuses_.end(), messages_.Text(kMsgReconnectingInSeconds, 4)),
+      statuses_.end())
       << testing::PrintToString(statuses_);
   const auto connecting = std::find(states_.rbegin(), states_.rend(), SignInManager::kConnecting);
   ASSERT_NE(connecting, states_.rend());
@@ -483,8 +463,7 @@ TEST_F(PeerSignInManagerTest, TurningAccountStorageOffRemovesAccountsAndPassword
   ASSERT_NE(window.signin(), nullptr);
   ASSERT_TRUE(window.Create());
   Watch(window.signin(), false);
-  window.signin()->SignIn(kJid, SecretText::FromClearText(kPassword), "127.0.0.1",
-                          prosody->port());
+  window.signin()->SignIn(kJid, SecretText::FromClearText(kPassword), "127.0.0.1", prosody->port());
   ASSERT_TRUE(PumpUntilState(SignInManager::kSignedIn));
   ASSERT_TRUE(PasswordKept());
   ASSERT_TRUE(registry_.Read().KeyExists(kAccountKey));

@@ -34,6 +34,7 @@
 #include "peers/prosodypeer.h"
 #include "platform/memorysecretstore.h"
 #include "platform/registryfile.h"
+#include "support/logcapture.h"
 #include "support/peerprocess.h"
 #include "xmpp/idmoraauthanswer.h"
 
@@ -56,30 +57,6 @@ constexpr char kConfig[] = R"({
 })";
 
 constexpr int64_t kDayMs = 24LL * 3600 * 1000;
-
-// Every log line of every thread (the exchange logs on its worker), short of the sensitive ones.
-class LogCapture {
- public:
-  LogCapture() {
-    SetLogConsoleSink([this](std::string_view line) {
-      std::lock_guard<std::mutex> hold(lock_);
-      text_.append(line).append("\n");
-      if (getenv("VEXALO_TEST_LOG")) {
-        fprintf(stderr, "%.*s", static_cast<int>(line.size()), line.data());
-      }
-    });
-    LogToDebug(kVerbose);
-  }
-  ~LogCapture() { ResetLogging(); }
-  std::string text() {
-    std::lock_guard<std::mutex> hold(lock_);
-    return text_;
-  }
-
- private:
-  std::mutex lock_;
-  std::string text_;
-};
 
 int Count(const std::string& text, const std::string& what) {
   int count = 0;
@@ -221,7 +198,7 @@ class PeerSignInTokenTest : public ::testing::Test, public SlotHost {
   static AccountServicePeer* service_;
   static ProsodyPeer* prosody_;
 
-  LogCapture log_;
+  LogCapture log_{kVerbose};
   TempDir dir_;
   RegistryFile registry_{dir_.path() + "/config/vexalo/settings.ini"};
   MemorySecretStore secrets_;

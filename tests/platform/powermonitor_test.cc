@@ -18,37 +18,11 @@
 #include <vector>
 
 #include "base/logging.h"
+#include "support/logcapture.h"
 #include "support/testfiles.h"
 
 namespace vexalo {
 namespace {
-
-class LogCapture {
- public:
-  LogCapture() {
-    SetLogConsoleSink([this](std::string_view line) {
-      std::string text(line);
-      while (!text.empty() && text.back() == '\n') text.pop_back();
-      lines_.push_back(std::move(text));
-    });
-    LogToDebug(kInfo);
-  }
-  ~LogCapture() { ResetLogging(); }
-  LogCapture(const LogCapture&) = delete;
-  LogCapture& operator=(const LogCapture&) = delete;
-
-  // Lines that start with `prefix`.
-  std::vector<std::string> Starting(const std::string& prefix) const {
-    std::vector<std::string> found;
-    for (const std::string& line : lines_) {
-      if (line.compare(0, prefix.size(), prefix) == 0) found.push_back(line);
-    }
-    return found;
-  }
-
- private:
-  std::vector<std::string> lines_;
-};
 
 // Runs the thread-default main context until `done` or about five seconds have passed.
 bool SpinUntil(const std::function<bool()>& done) {

@@ -23,6 +23,7 @@
 #include "peers/accountservicepeer.h"
 #include "peers/prosodypeer.h"
 #include "peers/proxypeers.h"
+#include "support/logcapture.h"
 #include "support/peerprocess.h"
 #include "xmpp/constants.h"
 #include "xmpp/saslcredentialmechanism.h"
@@ -46,27 +47,6 @@ constexpr const char* kConfig = R"({
               "huge@example.net": "huge", "manylines@example.net": "manylines",
               "silent@example.net": "silent", "emptytoken@example.net": "emptytoken"}
 })";
-
-// Every log line of every thread, at every severity, while it lives.
-class LogCapture {
- public:
-  LogCapture() {
-    SetLogConsoleSink([this](std::string_view line) {
-      std::lock_guard<std::mutex> hold(lock_);
-      text_.append(line).append("\n");
-    });
-    LogToDebug(kSensitive);
-  }
-  ~LogCapture() { ResetLogging(); }
-  std::string text() {
-    std::lock_guard<std::mutex> hold(lock_);
-    return text_;
-  }
-
- private:
-  std::mutex lock_;
-  std::string text_;
-};
 
 // What an IdmoraAuth reported, and the step itself.
 struct AuthRun : public SlotHost {
@@ -179,7 +159,7 @@ TEST_F(PeerIdmoraAuthTest, SignsInIssuesATokenAndKeepsSecretsOutOfTheLog) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.account);
     const size_t recorded = service_->Record().size();
-    LogCapture log;
+    LogCapture log{kSensitive};
     AuthRun run(Settings());
     ASSERT_TRUE(run.Finish(c.account, c.password));
     EXPECT_TRUE(run.auth->IsAuthorized());
@@ -280,7 +260,7 @@ TEST_F(PeerIdmoraAuthTest, WithoutAServiceTheSessionIsPresentedAsTheCookie) {
 }
 
 TEST_F(PeerIdmoraAuthTest, WrongPasswordIsARefusalNotAnError) {
-  LogCapture log;
+  LogCapture log{kSensitive};
   AuthRun run(Settings());
   ASSERT_TRUE(run.Finish("alice@example.net", "not-the-password"));
   EXPECT_FALSE(run.auth->IsAuthorized());
@@ -294,7 +274,7 @@ TEST_F(PeerIdmoraAuthTest, WrongPasswordIsARefusalNotAnError) {
 }
 
 TEST_F(PeerIdmoraAuthTest, CaptchaChallengeIsAnsweredByTheNextAttempt) {
-  LogCapture log;
+  LogCapture log{kSensitive};
   AuthRun first(Settings());
   ASSERT_TRUE(first.Finish("carol@example.net", "carol-secret"));
   EXPECT_FALSE(first.auth->IsAuthorized());
@@ -336,7 +316,7 @@ TEST_F(PeerIdmoraAuthTest, CaptchaChallengeIsAnsweredByTheNextAttempt) {
 TEST_F(PeerIdmoraAuthTest, StoredTokenIsReusedWithoutAnyRequest) {
   // Nothing listens on this port: a request would end in an error.
   AuthRun run(Settings(FreeLoopbackPort()));
-  LogCapture log;
+  LogCapture log{kSensitive};
   ASSERT_TRUE(run.Finish("alice@example.net", "p@ss w0rd&=+%", "stored-token-123"));
   EXPECT_TRUE(run.auth->IsAuthorized());
   EXPECT_FALSE(run.auth->HadError());
@@ -384,7 +364,7 @@ TEST_F(PeerIdmoraAuthTest, SilentOrAbsentServiceEndsInAnError) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    LogCapture log;
+    LogCapture log{kSensitive};
     AuthRun run(c.settings);
     ASSERT_TRUE(run.Finish(c.account, "x"));
     EXPECT_FALSE(run.auth->IsAuthorized());
@@ -515,7 +495,7 @@ TEST_F(PeerIdmoraAuthTest, ThroughSquidWithBasicCredentials) {
     settings.proxy.address = squid.address();
     settings.proxy.username = c.user;
     settings.proxy.password = SecretText::FromClearText(c.password);
-    LogCapture log;
+    LogCapture log{kSensitive};
     AuthRun run(settings);
     ASSERT_TRUE(run.Finish("alice@example.net", "p@ss w0rd&=+%"));
     EXPECT_EQ(run.auth->IsAuthorized(), c.authorized);
