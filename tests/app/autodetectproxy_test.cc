@@ -10,27 +10,10 @@
 #include "app/linux/proxydetect.h"
 #include "base/logging.h"
 #include "base/scriptedpeer.h"
+#include "support/logcapture.h"
 
 namespace vexalo {
 namespace {
-
-class LogCapture {
- public:
-  LogCapture() {
-    SetLogConsoleSink([this](std::string_view line) { lines_.emplace_back(line); });
-    LogToDebug(kInfo);
-  }
-  ~LogCapture() { ResetLogging(); }
-  bool Contains(const std::string& text) const {
-    for (const std::string& line : lines_) {
-      if (line.find(text) != std::string::npos) return true;
-    }
-    return false;
-  }
-
- private:
-  std::vector<std::string> lines_;
-};
 
 // Runs one detection to its WorkDone and keeps the answer.
 class Detection : public SlotHost {
