@@ -21,6 +21,7 @@
 #include "app/serverusersettings.h"
 #include "app/settingsstore.h"
 #include "app/signinmanager.h"
+#include "apppeers/signinpeerfixture.h"
 #include "base/logging.h"
 #include "base/loopthread.h"
 #include "base/queuetaskrunner.h"
@@ -31,19 +32,16 @@
 #include "platform/memorysecretstore.h"
 #include "platform/registryfile.h"
 #include "platform/registrytree.h"
-#include "support/logcapture.h"
 #include "support/peerprocess.h"
 #include "xmpppeers/liveclient.h"
 
 namespace vexalo {
 namespace {
 
-constexpr char kRoot[] = "Software\\Ombrix\\Vexalo";
 constexpr char kAccountKey[] = "Software\\Ombrix\\Vexalo\\Accounts\\alice@localhost";
 constexpr char kPasswordKey[] = "Software\\Ombrix\\Vexalo\\Accounts\\alice@localhost\\pw";
 constexpr char kJid[] = "alice@localhost";
 constexpr char kPassword[] = "s3cret-alice";
-constexpr char kResource[] = "peers";
 
 // Shared by the tests that do not stop it; made by the first that needs it, stopped with the
 // suite (ctest runs each test in a process of its own).
@@ -56,82 +54,11 @@ ProsodyPeer* SharedProsody() {
   return shared_prosody;
 }
 
-class PeerSignInManagerTest : public ::testing::Test, public SlotHost {
+class PeerSignInManagerTest : public SignInPeerFixture {
  protected:
   static void TearDownTestSuite() {
     delete shared_prosody;
     shared_prosody = nullptr;
-  }
-
-  PeerSignInManagerTest() {
-    // Nothing from the machine's own proxy configuration.
-    SetFirefoxDefaultBrowserOverride(false);
-    for (const char* name :
-         {"http_proxy", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"}) {
-      unsetenv(name);
-    }
-    Settings record = settings_.Current();
-    record.autodetect_proxy = false;
-    settings_.Save(record, kSettingsSourceUser);
-  }
-  ~PeerSignInManagerTest() override {
-    manager_.reset();
-    SetFirefoxDefaultBrowserOverride(std::nullopt);
-  }
-
-  // A manager like the main window's, with jitter 0: the first reconnect waits 5 s.
-  void MakeManager(const std::string& ca_file) {
-    // One manager at a time is PhoneApp's sink.
-    manager_.reset();
-    SignInManager::Environment env;
-    env.app = &app_;
-    env.accounts = &accounts_;
-    env.settings = &settings_;
-    env.queue = ThreadRegistry::Current();
-    env.now_ms = [] { return TickNow(); };
-    env.random = [] { return 0; };
-    env.ca_file = ca_file;
-    env.default_resource = kResource;
-    manager_ = std::make_unique<SignInManager>(std::move(env));
-    Watch(manager_.get());
-  }
-
-  // `tick`: the test drives the housekeeping tick (the main window's timer does not).
-  void Watch(SignInManager* manager, bool tick = true) {
-    watched_ = manager;
-    tick_ = tick;
-    manager->SignalLoginState.Connect(this, [this](int state) {
-      states_.push_back(state);
-      state_times_.push_back(TickNow());
-    });
-    manager->SignalStatus.Connect(this,
-                                  [this](const std::string& text) { statuses_.push_back(text); });
-    manager->SignalError.Connect(
-        this, [this](const std::string& text, bool) { errors_.push_back(text); });
-  }
-
-  // Runs the thread's loop with the 500 ms housekeeping tick until `done` or `limit_ms`.
-  bool Pump(const std::function<bool()>& done, int limit_ms = 20000) {
-    LoopThread* self = ThreadRegistry::Current();
-    const Tick start = TickNow();
-    Tick next_tick = start + 500;
-    while (!done()) {
-      const Tick now = TickNow();
-      if (now - start > limit_ms) return false;
-      if (now >= next_tick) {
-        if (tick_) watched_->OnHousekeepingTick();
-        next_tick += 500;
-      }
-      self->RunFor(5);
-    }
-    return true;
-  }
-  void PumpFor(int ms) {
-    const Tick end = TickNow() + ms;
-    Pump([&] { return TickNow() >= end; }, ms + 1000);
-  }
-  bool PumpUntilState(int state, int limit_ms = 20000) {
-    return Pump([&] { return watched_->login_state() == state; }, limit_ms);
   }
 
   void SignIn(const std::string& password, uint16_t port) {
@@ -172,24 +99,6 @@ class PeerSignInManagerTest : public ::testing::Test, public SlotHost {
     return registry_.Read().QueryValue(kAccountKey, name);
   }
   bool PasswordKept() const { return secrets_.items().count(kPasswordKey) != 0; }
-  std::string Text(int id) const { return messages_.Text(id); }
-
-  LogCapture log_;
-  TempDir dir_;
-  RegistryFile registry_{dir_.path() + "/config/vexalo/settings.ini"};
-  MemorySecretStore secrets_;
-  SettingsStore settings_{&registry_, kRoot, &secrets_};
-  PhoneApp app_{nullptr, &settings_};
-  AccountList accounts_{&registry_, kRoot, &secrets_};
-  LoginMessages messages_{LoginMessages::Language::kEnglish};
-  std::unique_ptr<SignInManager> manager_;
-  SignInManager* watched_ = nullptr;
-  bool tick_ = true;
-
-  std::vector<int> states_;
-  std::vector<Tick> state_times_;
-  std::vector<std::string> statuses_;
-  std::vector<std::string> errors_;
 };
 
 TEST_F(PeerSignInManagerTest, SignsInMarksTheAccountKnownGoodAndSignsOut) {

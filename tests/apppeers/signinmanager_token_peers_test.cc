@@ -25,6 +25,7 @@
 #include "app/phoneapp.h"
 #include "app/settingsstore.h"
 #include "app/signinmanager.h"
+#include "apppeers/signinpeerfixture.h"
 #include "base/logging.h"
 #include "base/loopthread.h"
 #include "base/threadregistry.h"
@@ -34,15 +35,12 @@
 #include "peers/prosodypeer.h"
 #include "platform/memorysecretstore.h"
 #include "platform/registryfile.h"
-#include "support/logcapture.h"
 #include "support/peerprocess.h"
 #include "xmpp/idmoraauthanswer.h"
 
 namespace vexalo {
 namespace {
 
-constexpr char kRoot[] = "Software\\Ombrix\\Vexalo";
-constexpr char kResource[] = "peers";
 // The web-mail domain of the built-in service profile: these accounts take the token step.
 constexpr char kDomain[] = "lettrio.com";
 constexpr char kDave[] = "dave@lettrio.com";
@@ -98,7 +96,7 @@ ServerView View(const ProsodyPeer& prosody, const std::string& account) {
           Count(log, "X-OMBRIX-TOKEN login of " + account + " refused")};
 }
 
-class PeerSignInTokenTest : public ::testing::Test, public SlotHost {
+class PeerSignInTokenTest : public SignInPeerFixture {
  protected:
   static void SetUpTestSuite() {
     pki_ = new tlstest::TestPki();
@@ -114,21 +112,10 @@ class PeerSignInTokenTest : public ::testing::Test, public SlotHost {
     pki_ = nullptr;
   }
 
-  PeerSignInTokenTest() {
-    // Nothing from the machine's own proxy configuration.
-    SetFirefoxDefaultBrowserOverride(false);
-    for (const char* name :
-         {"http_proxy", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"}) {
-      unsetenv(name);
-    }
-    Settings record = settings_.Current();
-    record.autodetect_proxy = false;
-    settings_.Save(record, kSettingsSourceUser);
-  }
+  PeerSignInTokenTest() : SignInPeerFixture(kVerbose) {}
   ~PeerSignInTokenTest() override {
     manager_.reset();
     AccountAuthServer::Set("");
-    SetFirefoxDefaultBrowserOverride(std::nullopt);
   }
 
   void SetUp() override {
@@ -136,52 +123,13 @@ class PeerSignInTokenTest : public ::testing::Test, public SlotHost {
     ASSERT_TRUE(prosody_->started()) << prosody_->error();
     AccountAuthServer::Set(service_->address());
     // The test CA vouches for the account service and for the XMPP server's web-mail host.
-    SignInManager::Environment env;
-    env.app = &app_;
-    env.accounts = &accounts_;
-    env.settings = &settings_;
-    env.queue = ThreadRegistry::Current();
-    env.now_ms = [this] { return TickNow() + clock_offset_ms_; };
-    env.random = [] { return 0; };
-    env.ca_file = pki_->ca_file();
-    env.default_resource = kResource;
-    manager_ = std::make_unique<SignInManager>(std::move(env));
-    manager_->SignalLoginState.Connect(this, [this](int state) { states_.push_back(state); });
-    manager_->SignalStatus.Connect(this,
-                                   [this](const std::string& text) { statuses_.push_back(text); });
-    manager_->SignalError.Connect(this, [this](const std::string& text, bool retry) {
-      errors_.push_back(text);
-      retry_offered_.push_back(retry);
-    });
+    MakeManager(pki_->ca_file(), [this] { return TickNow() + clock_offset_ms_; });
   }
 
   void SignIn(const std::string& jid, const std::string& password, const ProsodyPeer& server) {
     manager_->SignIn(jid, SecretText::FromClearText(password), "127.0.0.1", server.port());
   }
 
-  // Runs the thread's loop with the 500 ms housekeeping tick until `done` or `limit_ms`.
-  bool Pump(const std::function<bool()>& done, int limit_ms = 20000) {
-    LoopThread* self = ThreadRegistry::Current();
-    const Tick start = TickNow();
-    Tick next_tick = start + 500;
-    while (!done()) {
-      const Tick now = TickNow();
-      if (now - start > limit_ms) return false;
-      if (now >= next_tick) {
-        manager_->OnHousekeepingTick();
-        next_tick += 500;
-      }
-      self->RunFor(5);
-    }
-    return true;
-  }
-  void PumpFor(int ms) {
-    const Tick end = TickNow() + ms;
-    Pump([&] { return TickNow() >= end; }, ms + 1000);
-  }
-  bool PumpUntilState(int state, int limit_ms = 20000) {
-    return Pump([&] { return manager_->login_state() == state; }, limit_ms);
-  }
   // Until the attempt ended in a shown error, the locked-account status, or a sign-in.
   bool PumpUntilSettled() {
     const size_t errors = errors_.size();
@@ -192,27 +140,11 @@ class PeerSignInTokenTest : public ::testing::Test, public SlotHost {
     });
   }
 
-  std::string Text(int id) const { return messages_.Text(id); }
-
   static tlstest::TestPki* pki_;
   static AccountServicePeer* service_;
   static ProsodyPeer* prosody_;
 
-  LogCapture log_{kVerbose};
-  TempDir dir_;
-  RegistryFile registry_{dir_.path() + "/config/vexalo/settings.ini"};
-  MemorySecretStore secrets_;
-  SettingsStore settings_{&registry_, kRoot, &secrets_};
-  PhoneApp app_{nullptr, &settings_};
-  AccountList accounts_{&registry_, kRoot, &secrets_};
-  LoginMessages messages_{LoginMessages::Language::kEnglish};
-  std::unique_ptr<SignInManager> manager_;
   int64_t clock_offset_ms_ = 0;
-
-  std::vector<int> states_;
-  std::vector<std::string> statuses_;
-  std::vector<std::string> errors_;
-  std::vector<bool> retry_offered_;
 };
 tlstest::TestPki* PeerSignInTokenTest::pki_ = nullptr;
 AccountServicePeer* PeerSignInTokenTest::service_ = nullptr;
