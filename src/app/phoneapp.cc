@@ -159,11 +159,7 @@ void PhoneApp::OnConnectionState(EngineState state) {
 
 void PhoneApp::OnUserSettingsChanged(const Settings&, const Settings& new_settings) {
   if (!IsSignedIn() || server_settings_ == nullptr) return;
-  const bool mail = new_settings.MailNoteOn();
-  const auto stored = server_settings_->Value("mailnotifications");
-  const auto wanted = mail ? UserSettingValue::kTrue : UserSettingValue::kFalse;
-  if (stored && *stored == wanted) return;
-  server_settings_->StoreMailNotifications(mail);
+  server_settings_->StoreMailNotifications(new_settings.MailNoteOn());
 }
 
 }  // namespace vexalo

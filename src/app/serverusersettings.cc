@@ -1,6 +1,7 @@
 #include "app/serverusersettings.h"
 
 #include "base/logging.h"
+#include "xmpp/constants.h"
 #include "xmpp/settingspushtask.h"
 #include "xmpp/settingsquerytask.h"
 #include "xmpp/settingssettask.h"
@@ -9,10 +10,6 @@
 namespace vexalo {
 namespace {
 
-constexpr char kAutoAcceptSuggestions[] = "autoacceptsuggestions";
-constexpr char kAutoAcceptRequests[] = "autoacceptrequests";
-constexpr char kMailNotifications[] = "mailnotifications";
-constexpr char kArchivingEnabled[] = "archivingenabled";
 // A server answer names a handful of settings; more are not kept.
 constexpr size_t kMaxKept = 16;
 
@@ -45,16 +42,20 @@ std::optional<bool> ServerUserSettings::KnownBool(const std::string& name) const
 }
 
 bool ServerUserSettings::StoreMailNotifications(bool on) {
+  const std::string& mail = kQnSettingMailNotifications.LocalName();
+  const UserSettingValue wanted = on ? UserSettingValue::kTrue : UserSettingValue::kFalse;
+  if (Value(mail) == wanted) return true;  // the server holds it already
   if (!known()) {
     LOG(kInfo) << "ServerUserSettings - the server's settings are not known; nothing stored";
     return false;
   }
   UserSettingChanges changes;
-  changes.auto_accept_suggestions = KnownBool(kAutoAcceptSuggestions);
-  changes.auto_accept_requests = KnownBool(kAutoAcceptRequests).value_or(false);
+  changes.auto_accept_suggestions = KnownBool(kQnSettingAutoAcceptSuggestions.LocalName());
+  changes.auto_accept_requests =
+      KnownBool(kQnSettingAutoAcceptRequests.LocalName()).value_or(false);
   changes.mail_notifications = on;
-  changes.archiving_enabled = KnownBool(kArchivingEnabled);
-  values_[kMailNotifications] = on ? UserSettingValue::kTrue : UserSettingValue::kFalse;
+  changes.archiving_enabled = KnownBool(kQnSettingArchivingEnabled.LocalName());
+  values_[mail] = wanted;
   auto* set = new SettingsSetTask(connection_, changes);
   set->SignalDone.Connect(this, [](bool accepted) {
     if (!accepted) LOG(kWarning) << "ServerUserSettings - the server refused the settings";

@@ -26,7 +26,8 @@ class ServerUserSettings : public SlotHost {
   std::optional<UserSettingValue> Value(const std::string& name) const;
 
   // Writes the settings with the new-mail notification as given and every other setting as the
-  // server holds it. Returns false (and writes nothing) while the server's values are unknown.
+  // server holds it; nothing when the server holds that value already. Returns false (and
+  // writes nothing) while the server's values are unknown.
   bool StoreMailNotifications(bool on);
 
  private:
