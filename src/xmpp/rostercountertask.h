@@ -3,14 +3,14 @@
 #include <cstdint>
 #include <memory>
 
-#include "xmpp/stanzatask.h"
+#include "xmpp/serversettask.h"
 
 namespace vexalo {
 
 // One command on the service's interaction counters of a contact: count messages exchanged
 // (increment-mc) or raise the contact's weight (boost-mc). Chosen before start; the answer
 // ends the task without reporting the outcome.
-class RosterCounterTask : public StanzaTask {
+class RosterCounterTask : public ServerSetTask {
  public:
   explicit RosterCounterTask(StepTaskParent* parent);
 
@@ -18,7 +18,6 @@ class RosterCounterTask : public StanzaTask {
   EngineResult IncrementMessageCount(const XmppAddress& address, int32_t n);
   EngineResult BoostMessageCount(const XmppAddress& address, int32_t n);
 
-  bool HandleStanza(const XmlElem& stanza) override;
   int ProcessStart() override;
   int ProcessResponse() override;
 
@@ -26,8 +25,6 @@ class RosterCounterTask : public StanzaTask {
   EngineResult SetCommand(const XmlName& name, const XmppAddress& address, int32_t n);
 
   std::unique_ptr<XmlElem> command_;
-  bool sent_ = false;
-  bool answered_ = false;
 };
 
 }  // namespace vexalo

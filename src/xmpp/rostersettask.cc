@@ -5,13 +5,13 @@
 namespace vexalo {
 
 RosterSetTask::RosterSetTask(StepTaskParent* parent)
-    : StanzaTask(parent, kLevelFirst), query_(std::make_unique<XmlElem>(kQnRosterQuery, true)) {
+    : ServerSetTask(parent), query_(std::make_unique<XmlElem>(kQnRosterQuery, true)) {
   query_->AppendAttribute(kQnXmlnsGr, kNsOmbrixRoster);
   query_->AppendAttribute(kQnGrExt, "true");
 }
 
 EngineResult RosterSetTask::AddItem(const RosterItem& item) {
-  if (sent_ || done()) return EngineResult::kBadState;
+  if (sent() || done()) return EngineResult::kBadState;
   if (!item.address.IsValid()) return EngineResult::kBadArgument;
   XmlElem* elem = query_->AppendChild(std::make_unique<XmlElem>(kQnRosterItem));
   elem->AppendAttribute(kQnJid, item.address.ToString());
@@ -33,7 +33,7 @@ EngineResult RosterSetTask::AddItem(const RosterItem& item) {
 }
 
 EngineResult RosterSetTask::RemoveItem(const XmppAddress& address) {
-  if (sent_ || done()) return EngineResult::kBadState;
+  if (sent() || done()) return EngineResult::kBadState;
   if (!address.IsValid()) return EngineResult::kBadArgument;
   XmlElem* elem = query_->AppendChild(std::make_unique<XmlElem>(kQnRosterItem));
   elem->AppendAttribute(kQnJid, address.ToString());
@@ -45,25 +45,10 @@ void RosterSetTask::SendAfterAnswer(const XmlElem& stanza) {
   follow_ups_.push_back(std::make_unique<XmlElem>(stanza));
 }
 
-bool RosterSetTask::HandleStanza(const XmlElem& stanza) {
-  if (!sent_ || answered_ || !MatchResponseIq(stanza, kEmptyAddress, task_id())) return false;
-  const std::string& type = stanza.GetAttribute(kQnType);
-  if (type != kStrResult && type != kStrError) return false;
-  answered_ = true;
-  Wake();
-  return true;
-}
-
-int RosterSetTask::ProcessStart() {
-  std::unique_ptr<XmlElem> iq = MakeIq(kStrSet, kEmptyAddress, task_id());
-  iq->AppendChild(std::make_unique<XmlElem>(*query_));
-  sent_ = true;
-  if (SendStanza(*iq) != EngineResult::kOk) return STATE_ERROR;
-  return STATE_RESPONSE;
-}
+int RosterSetTask::ProcessStart() { return SendSet(*query_); }
 
 int RosterSetTask::ProcessResponse() {
-  if (!answered_) return STATE_BLOCKED;
+  if (!answered()) return STATE_BLOCKED;
   while (!follow_ups_.empty()) {
     std::unique_ptr<XmlElem> stanza = std::move(follow_ups_.front());
     follow_ups_.pop_front();

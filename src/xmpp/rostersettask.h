@@ -4,7 +4,7 @@
 #include <memory>
 
 #include "xmpp/rosteritem.h"
-#include "xmpp/stanzatask.h"
+#include "xmpp/serversettask.h"
 
 namespace vexalo {
 
@@ -12,7 +12,7 @@ namespace vexalo {
 // service's extension. Items are added before the request goes out. Stanzas handed to
 // SendAfterAnswer (subscription presences that must follow the change) are sent in order
 // once the server answered, whatever the answer; the outcome is not reported.
-class RosterSetTask : public StanzaTask {
+class RosterSetTask : public ServerSetTask {
  public:
   explicit RosterSetTask(StepTaskParent* parent);
 
@@ -21,7 +21,6 @@ class RosterSetTask : public StanzaTask {
   EngineResult RemoveItem(const XmppAddress& address);
   void SendAfterAnswer(const XmlElem& stanza);
 
-  bool HandleStanza(const XmlElem& stanza) override;
   int ProcessStart() override;
   int ProcessResponse() override;
 
@@ -30,8 +29,6 @@ class RosterSetTask : public StanzaTask {
  private:
   std::unique_ptr<XmlElem> query_;
   std::deque<std::unique_ptr<XmlElem>> follow_ups_;
-  bool sent_ = false;
-  bool answered_ = false;
 };
 
 }  // namespace vexalo
