@@ -109,11 +109,57 @@ void EventQueue::PostAfter(int delay_ms, MessageTarget* target, uint32_t id,
 
 void EventQueue::Clear(MessageTarget* target, uint32_t id) {
   std::vector<MessagePayload*> discarded;
+  std::vector<std::shared_ptr<InvokeCompletion>> released;
   {
     std::lock_guard<std::recursive_mutex> hold(lock_);
+    for (auto it = invocations_.begin(); it != invocations_.end();) {
+      if (it->message.Matches(target, id)) {
+        discarded.push_back(it->message.payload);
+        released.push_back(it->completion);
+        it = invocations_.erase(it);
+      } else {
+        ++it;
+      }
+    }
     ClearLocked(target, id, &discarded);
   }
+  for (const auto& completion : released) Complete(completion);
   DeletePayloads(&discarded);
+}
+
+void EventQueue::AddInvocation(const QueuedMessage& message,
+                               const std::shared_ptr<InvokeCompletion>& completion) {
+  {
+    std::lock_guard<std::recursive_mutex> hold(lock_);
+    invocations_.push_back(Invocation{message, completion});
+    has_invocations_ = true;
+  }
+  hub_->WakeUp();
+}
+
+void EventQueue::ServeInvocations() {
+  if (!has_invocations_.load(std::memory_order_acquire)) return;
+  std::unique_lock<std::recursive_mutex> hold(lock_);
+  while (!invocations_.empty()) {
+    Invocation invocation = std::move(invocations_.front());
+    invocations_.pop_front();
+    hold.unlock();
+    invocation.message.target->HandleMessage(&invocation.message);
+    Complete(invocation.completion);
+    hold.lock();
+  }
+  has_invocations_ = false;
+}
+
+size_t EventQueue::PendingInvocations() {
+  std::lock_guard<std::recursive_mutex> hold(lock_);
+  return invocations_.size();
+}
+
+void EventQueue::Complete(const std::shared_ptr<InvokeCompletion>& completion) {
+  std::lock_guard<std::mutex> hold(completion->lock);
+  completion->done = true;
+  completion->caller_hub->WakeUp();
 }
 
 void EventQueue::ClearLocked(MessageTarget* target, uint32_t id,
@@ -156,7 +202,9 @@ void EventQueue::Dispatch(QueuedMessage* msg) { msg->target->HandleMessage(msg);
 
 int EventQueue::NextDelay() {
   std::lock_guard<std::recursive_mutex> hold(lock_);
-  if (!posted_.empty()) return 0;
+  // A waiting invocation is due work too: a main loop that drains with zero waits may have
+  // consumed its wake-up without serving it, and must come back at once.
+  if (!posted_.empty() || !invocations_.empty()) return 0;
   if (timed_.empty()) return kWaitForever;
   int64_t delay = std::max<int64_t>(0, TickDiff(timed_.front().trigger, TickNow()));
   return delay > std::numeric_limits<int>::max() ? std::numeric_limits<int>::max()

@@ -3,6 +3,8 @@
 #include <atomic>
 #include <cstdint>
 #include <deque>
+#include <list>
+#include <memory>
 #include <mutex>
 #include <vector>
 
@@ -44,13 +46,19 @@ class EventQueue {
   virtual void PostAfter(int delay_ms, MessageTarget* target, uint32_t id = 0,
                          MessagePayload* payload = nullptr);
   // Removes matching messages and deletes their payloads; a null target matches every target,
-  // kAnyMessageId every id.
-  virtual void Clear(MessageTarget* target, uint32_t id = kAnyMessageId);
+  // kAnyMessageId every id. Matching synchronous invocations are released: their callers return
+  // without the call having run. Not virtual: other threads reach every queue through the
+  // QueueRegistry, also while a derived part is still being built or already torn down.
+  void Clear(MessageTarget* target, uint32_t id = kAnyMessageId);
 
   virtual void Dispatch(QueuedMessage* msg);
-  virtual void ServeInvocations() {}
+  // Runs the synchronous invocations other threads queued here (see LoopThread::Invoke).
+  void ServeInvocations();
+  // Cross-thread calls waiting to be served.
+  size_t PendingInvocations();
 
-  // Milliseconds until the next message is due: 0 when one is waiting, kWaitForever when none.
+  // Milliseconds until the next message is due: 0 when one (or an invocation) is waiting,
+  // kWaitForever when none.
   virtual int NextDelay();
 
   void SetHub(SocketHub* hub);
@@ -65,6 +73,16 @@ class EventQueue {
   void ClearLocked(MessageTarget* target, uint32_t id, std::vector<MessagePayload*>* discarded);
   static void DeletePayloads(std::vector<MessagePayload*>* payloads);
 
+  // Shared by an invoking thread and the queue that serves it. The caller only returns after
+  // seeing `done` under `lock`, so the server's WakeUp never reaches a hub that is already gone.
+  struct InvokeCompletion {
+    std::mutex lock;
+    bool done = false;
+    SocketHub* caller_hub = nullptr;
+  };
+  void AddInvocation(const QueuedMessage& message,
+                     const std::shared_ptr<InvokeCompletion>& completion);
+
   std::recursive_mutex lock_;
 
  private:
@@ -75,8 +93,16 @@ class EventQueue {
     }
   };
 
+  struct Invocation {
+    QueuedMessage message;
+    std::shared_ptr<InvokeCompletion> completion;
+  };
+  static void Complete(const std::shared_ptr<InvokeCompletion>& completion);
+
   SocketHub* hub_;
   bool owns_hub_;
+  std::list<Invocation> invocations_;
+  std::atomic<bool> has_invocations_{false};
   std::atomic<bool> stopping_{false};
   bool peek_kept_ = false;
   QueuedMessage peeked_;

@@ -6,36 +6,18 @@
 #include <system_error>
 #include <vector>
 
-#include "base/queueregistry.h"
 #include "base/threadregistry.h"
 
 namespace vexalo {
-
-// Shared by the caller and the serving thread. The caller only returns after seeing `done`
-// under `lock`, so the server's WakeUp never reaches a hub that is already gone.
-struct LoopThread::InvokeCompletion {
-  std::mutex lock;
-  bool done = false;
-  SocketHub* caller_hub = nullptr;
-};
 
 LoopThread::LoopThread(SocketHub* hub) : EventQueue(hub) { ThreadRegistry::Instance().Add(this); }
 
 LoopThread::~LoopThread() {
   Stop();
-  // Leave the queue registry before our members go, so no other thread reaches this Clear
-  // override on a half-destroyed object.
-  Clear(nullptr, kAnyMessageId);
-  QueueRegistry::Instance().Remove(this);
   ThreadRegistry::Instance().Remove(this);
 }
 
 bool LoopThread::IsCurrent() const { return ThreadRegistry::Current() == this; }
-
-size_t LoopThread::PendingInvocations() {
-  std::lock_guard<std::recursive_mutex> hold(lock_);
-  return invocations_.size();
-}
 
 void LoopThread::Stop() {
   EventQueue::Stop();
@@ -95,12 +77,7 @@ void LoopThread::Invoke(MessageTarget* target, uint32_t id, MessagePayload* payl
 
   auto completion = std::make_shared<InvokeCompletion>();
   completion->caller_hub = caller->hub();
-  {
-    std::lock_guard<std::recursive_mutex> hold(lock_);
-    invocations_.push_back(Invocation{caller, msg, completion});
-    has_invocations_ = true;
-  }
-  hub()->WakeUp();
+  AddInvocation(msg, completion);
 
   auto done = [&completion] {
     std::lock_guard<std::mutex> hold(completion->lock);
@@ -112,46 +89,6 @@ void LoopThread::Invoke(MessageTarget* target, uint32_t id, MessagePayload* payl
     if (done()) break;
     caller->hub()->Wait(kWaitForever, false);
   }
-}
-
-void LoopThread::Complete(const std::shared_ptr<InvokeCompletion>& completion) {
-  std::lock_guard<std::mutex> hold(completion->lock);
-  completion->done = true;
-  completion->caller_hub->WakeUp();
-}
-
-void LoopThread::ServeInvocations() {
-  if (!has_invocations_.load(std::memory_order_acquire)) return;
-  std::unique_lock<std::recursive_mutex> hold(lock_);
-  while (!invocations_.empty()) {
-    Invocation invocation = std::move(invocations_.front());
-    invocations_.pop_front();
-    hold.unlock();
-    invocation.message.target->HandleMessage(&invocation.message);
-    Complete(invocation.completion);
-    hold.lock();
-  }
-  has_invocations_ = false;
-}
-
-void LoopThread::Clear(MessageTarget* target, uint32_t id) {
-  std::vector<MessagePayload*> discarded;
-  std::vector<std::shared_ptr<InvokeCompletion>> released;
-  {
-    std::lock_guard<std::recursive_mutex> hold(lock_);
-    for (auto it = invocations_.begin(); it != invocations_.end();) {
-      if (it->message.Matches(target, id)) {
-        discarded.push_back(it->message.payload);
-        released.push_back(it->completion);
-        it = invocations_.erase(it);
-      } else {
-        ++it;
-      }
-    }
-    ClearLocked(target, id, &discarded);
-  }
-  for (const auto& completion : released) Complete(completion);
-  DeletePayloads(&discarded);
 }
 
 AdoptedThread::AdoptedThread(SocketHub* hub) : LoopThread(hub) {

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <atomic>
-#include <list>
 #include <memory>
 #include <string>
 #include <thread>
@@ -19,10 +18,6 @@ class LoopThread : public EventQueue {
   // Sets the stop flag, wakes the loop and joins the OS thread (when called from another
   // thread; from its own thread it only sets the flag).
   void Stop() override;
-  // Also releases pending invocations of matching messages; their callers return without the
-  // call having run.
-  void Clear(MessageTarget* target, uint32_t id = kAnyMessageId) override;
-  void ServeInvocations() override;
 
   // Creates the OS thread, which runs Run(kWaitForever). False if it could not be created.
   virtual bool Start();
@@ -36,24 +31,11 @@ class LoopThread : public EventQueue {
   void RunFor(int ms);
 
   bool IsCurrent() const;
-  // Cross-thread calls waiting to be served.
-  size_t PendingInvocations();
   bool IsStarted() const { return started_; }
   void SetName(std::string name) { name_ = std::move(name); }
   const std::string& name() const { return name_; }
 
  private:
-  struct InvokeCompletion;
-  struct Invocation {
-    LoopThread* caller;
-    QueuedMessage message;
-    std::shared_ptr<InvokeCompletion> completion;
-  };
-
-  static void Complete(const std::shared_ptr<InvokeCompletion>& completion);
-
-  std::list<Invocation> invocations_;
-  std::atomic<bool> has_invocations_{false};
   bool started_ = false;
   std::thread os_thread_;
   std::string name_;

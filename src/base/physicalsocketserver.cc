@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <fstream>
 
 #include "base/physicalsocket.h"
 #include "base/socketdispatcher.h"
@@ -62,8 +63,8 @@ SocketDispatcher* PhysicalSocketServer::WrapSocket(int fd, int type) {
 }
 
 void PhysicalSocketServer::WakeUp() {
-  // One write per burst of posts: the flag stays set until the waiter consumes the wake-up,
-  // and the waiter always looks at its queues after a wait.
+  // One write per burst of posts: while the flag is set, a write is in the eventfd or about to
+  // be read by the waiter, which looks at its queues after every wait.
   if (wake_pending_.exchange(true, std::memory_order_acq_rel)) return;
   uint64_t one = 1;
   ssize_t ignored = write(wake_fd_, &one, sizeof(one));
@@ -71,10 +72,26 @@ void PhysicalSocketServer::WakeUp() {
 }
 
 void PhysicalSocketServer::ConsumeWakeUp() {
-  wake_pending_.store(false, std::memory_order_release);
+  // Read, then clear: a WakeUp between the two finds the flag still set and writes nothing,
+  // which is safe because the waiter has yet to look at its queues. Clearing first would let
+  // that WakeUp's write be drained by this read, leaving the flag set over an empty eventfd,
+  // and every later WakeUp would then write nothing.
   uint64_t count;
   ssize_t ignored = read(wake_fd_, &count, sizeof(count));
   (void)ignored;
+  // An exchange, not a store: it acquires the last WakeUp's release, so that WakeUp's post is
+  // visible when the queues are looked at next.
+  wake_pending_.exchange(false, std::memory_order_acq_rel);
+}
+
+std::string PhysicalSocketServer::DescribeWakeState() const {
+  std::string count = "unknown";
+  std::ifstream info("/proc/self/fdinfo/" + std::to_string(wake_fd_));
+  for (std::string line; std::getline(info, line);) {
+    if (line.rfind("eventfd-count:", 0) == 0) count = line.substr(line.find_first_not_of(" \t", 14));
+  }
+  return std::string("wake-up flag ") + (wake_pending_.load() ? "set" : "clear") +
+         ", eventfd count " + count;
 }
 
 bool PhysicalSocketServer::WaitForWakeUpOnly(int ms) {
@@ -129,14 +146,21 @@ bool PhysicalSocketServer::Wait(int ms, bool process_io) {
   if (!IsValid()) return false;
   if (!process_io) return WaitForWakeUpOnly(ms);
 
-  std::lock_guard<std::recursive_mutex> hold(lock_);
+  std::unique_lock<std::recursive_mutex> hold(lock_);
   ApplyInterest();
   bool delivered = !closing_.empty() && ServiceClosing();
   delivered_last_round_ = delivered;
   ApplyInterest();
 
+  // The lock is not held while blocked, so another thread that adds, updates or removes a
+  // socket here is not held up until some event arrives; it wakes this wait instead (see
+  // NoteChange), and the change is applied in the next round.
   epoll_event events[kMaxEventsPerWait];
+  blocked_in_wait_ = true;
+  hold.unlock();
   int n = epoll_wait(epoll_fd_, events, kMaxEventsPerWait, delivered ? 0 : (ms < 0 ? -1 : ms));
+  hold.lock();
+  blocked_in_wait_ = false;
   if (n < 0) return errno == EINTR;
   for (int i = 0; i < n; ++i) {
     uint64_t key = events[i].data.u64;
@@ -158,7 +182,7 @@ void PhysicalSocketServer::Add(Dispatcher* dispatcher) {
   registrations_[key] = Registration{dispatcher, dispatcher->GetDescriptor(), 0, true};
   keys_[dispatcher] = key;
   dirty_.push_back(key);
-  if (polled_externally_ && dirty_.size() == 1) WakeUp();
+  NoteChange();
 }
 
 void PhysicalSocketServer::Remove(Dispatcher* dispatcher) {
@@ -181,7 +205,14 @@ void PhysicalSocketServer::Update(Dispatcher* dispatcher) {
   if (reg.dirty) return;
   reg.dirty = true;
   dirty_.push_back(it->second);
-  if (polled_externally_ && dirty_.size() == 1) WakeUp();
+  NoteChange();
+}
+
+void PhysicalSocketServer::NoteChange() {
+  // Changes made on the waiting thread outside a wait are applied before its next wait. A wait
+  // that is blocked now (another thread made the change), or a descriptor polled by someone
+  // else, needs a wake-up to get to them.
+  if (dirty_.size() == 1 && (polled_externally_ || blocked_in_wait_)) WakeUp();
 }
 
 bool PhysicalSocketServer::MoreDue() {

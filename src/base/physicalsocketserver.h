@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdint>
 #include <mutex>
+#include <string>
 #include <unordered_map>
 #include <vector>
 
@@ -49,6 +50,8 @@ class PhysicalSocketServer : public SocketHub {
   // True when another wait round has work even if the descriptor is quiet.
   bool MoreDue();
   bool IsValid() const { return epoll_fd_ >= 0 && wake_fd_ >= 0; }
+  // The wake-up flag and the eventfd's count, for reports about a thread that sleeps.
+  std::string DescribeWakeState() const;
 
  private:
   struct Registration {
@@ -61,6 +64,7 @@ class PhysicalSocketServer : public SocketHub {
   bool WaitForWakeUpOnly(int ms);
   void ConsumeWakeUp();
   void ApplyInterest();
+  void NoteChange();
   bool ServiceClosing();
 
   int epoll_fd_ = -1;
@@ -76,6 +80,8 @@ class PhysicalSocketServer : public SocketHub {
   uint64_t next_key_ = 1;
   bool polled_externally_ = false;
   bool delivered_last_round_ = false;
+  // Under lock_: the owner thread is in epoll_wait.
+  bool blocked_in_wait_ = false;
 };
 
 }  // namespace vexalo

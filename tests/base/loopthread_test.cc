@@ -164,6 +164,22 @@ TEST(LoopThreadTest, DestroyingTheTargetReleasesABlockedInvoke) {
   gate.Open();
 }
 
+TEST(LoopThreadTest, AWaitingInvocationMakesWorkDueAtOnce) {
+  // A main loop that drains with zero waits relies on NextDelay to come back for work whose
+  // wake-up it has already consumed.
+  LoopThread idle;  // never started: the invocation waits until the test serves it
+  EXPECT_EQ(idle.NextDelay(), kWaitForever);
+  bool ran = false;
+  FunctionTarget target([&](QueuedMessage*) { ran = true; });
+  std::thread caller([&] { idle.Invoke(&target); });
+  while (idle.PendingInvocations() == 0) std::this_thread::yield();
+  EXPECT_EQ(idle.NextDelay(), 0);
+  idle.ServeInvocations();
+  caller.join();
+  EXPECT_TRUE(ran);
+  EXPECT_EQ(idle.NextDelay(), kWaitForever);
+}
+
 TEST(LoopThreadTest, DestroyedTargetMissesPostedTimedAndInvokedMessages) {
   LoopThread worker;
   worker.Start();
