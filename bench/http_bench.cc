@@ -7,14 +7,14 @@
 #include <memory>
 #include <string>
 
-#include "base/httpclient.h"
-#include "base/httpsocketfactory.h"
-#include "base/loopthread.h"
-#include "base/memorystream.h"
-#include "base/physicalsocketserver.h"
-#include "base/reusesocketpool.h"
-#include "base/threadregistry.h"
-#include "peers/nginxpeer.h"
+#include "base/http/httpclient.h"
+#include "base/http/httpsocketfactory.h"
+#include "base/runtime/loopthread.h"
+#include "base/http/memorystream.h"
+#include "base/net/physicalsocketserver.h"
+#include "base/http/reusesocketpool.h"
+#include "base/runtime/threadregistry.h"
+#include "support/peers/nginxpeer.h"
 
 namespace vexalo {
 namespace {

@@ -10,10 +10,10 @@
 #include <string>
 #include <unordered_map>
 
-#include "xmpp/constants.h"
-#include "xmpp/presencereceivetask.h"
-#include "xmpp/rostertask.h"
-#include "xmpp/signedinconnection.h"
+#include "xmpp/stream/constants.h"
+#include "xmpp/presence/presencereceivetask.h"
+#include "xmpp/roster/rostertask.h"
+#include "support/signedinconnection.h"
 
 namespace vexalo {
 namespace {

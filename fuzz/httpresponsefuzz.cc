@@ -8,9 +8,9 @@
 #include <memory>
 #include <string>
 
-#include "base/httpbase.h"
-#include "base/httpresponse.h"
-#include "base/memorystream.h"
+#include "base/http/httpbase.h"
+#include "base/http/httpresponse.h"
+#include "base/http/memorystream.h"
 
 namespace {
 

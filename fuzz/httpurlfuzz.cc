@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "base/httpclient.h"
+#include "base/http/httpclient.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string_view text(reinterpret_cast<const char*>(data), size);

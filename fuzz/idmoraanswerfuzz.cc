@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "xmpp/idmoraauthanswer.h"
+#include "xmpp/accounttoken/idmoraauthanswer.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using vexalo::CaptchaChallenge;

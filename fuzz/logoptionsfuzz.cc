@@ -3,8 +3,8 @@
 #include <cstdint>
 #include <string_view>
 
-#include "base/logoptions.h"
-#include "base/trafficlog.h"
+#include "base/runtime/logoptions.h"
+#include "base/runtime/trafficlog.h"
 
 namespace {
 

@@ -12,10 +12,10 @@
 #include <string_view>
 
 #include "xml/xmlelem.h"
-#include "xmpp/constants.h"
-#include "xmpp/mailbox.h"
-#include "xmpp/mailnumber.h"
-#include "xmpp/mailthread.h"
+#include "xmpp/stream/constants.h"
+#include "xmpp/mail/mailbox.h"
+#include "xmpp/mail/mailnumber.h"
+#include "xmpp/mail/mailthread.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string_view text(reinterpret_cast<const char*>(data), size);

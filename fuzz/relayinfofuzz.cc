@@ -7,8 +7,8 @@
 #include <string_view>
 
 #include "xml/xmlelem.h"
-#include "xmpp/relayinfo.h"
-#include "xmpp/usersetting.h"
+#include "xmpp/server/relayinfo.h"
+#include "xmpp/server/usersetting.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using vexalo::RelayInfo;

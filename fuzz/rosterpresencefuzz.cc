@@ -7,9 +7,9 @@
 #include <string_view>
 
 #include "xml/xmlelem.h"
-#include "xmpp/presencestatus.h"
-#include "xmpp/rosteritem.h"
-#include "xmpp/sharedstatus.h"
+#include "xmpp/presence/presencestatus.h"
+#include "xmpp/roster/rosteritem.h"
+#include "xmpp/presence/sharedstatus.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "base/socketaddress.h"
+#include "base/net/socketaddress.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string text(reinterpret_cast<const char*>(data), size);

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <vector>
 
-#include "base/asynctcpsocket.h"
+#include "base/net/asynctcpsocket.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using vexalo::AsyncTcpSocket;

@@ -8,9 +8,9 @@
 #include <string_view>
 
 #include "xml/xmlelem.h"
-#include "xmpp/avatarhash.h"
-#include "xmpp/constants.h"
-#include "xmpp/vcard.h"
+#include "xmpp/vcard/avatarhash.h"
+#include "xmpp/stream/constants.h"
+#include "xmpp/vcard/vcard.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string_view text(reinterpret_cast<const char*>(data), size);

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "xmpp/xmppaddress.h"
+#include "xmpp/stream/xmppaddress.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string text(reinterpret_cast<const char*>(data), size);

@@ -5,9 +5,9 @@
 #include <memory>
 #include <string>
 
-#include "xmpp/loginsequence.h"
-#include "xmpp/plainmechanismchooser.h"
-#include "xmpp/streamengine.h"
+#include "xmpp/stream/loginsequence.h"
+#include "xmpp/stream/plainmechanismchooser.h"
+#include "xmpp/stream/streamengine.h"
 
 namespace {
 

@@ -2,10 +2,10 @@
 
 #include <optional>
 
-#include "base/logging.h"
+#include "base/runtime/logging.h"
 #include "platform/registryfile.h"
 #include "platform/registrytree.h"
-#include "xmpp/xmppaddress.h"
+#include "xmpp/stream/xmppaddress.h"
 
 namespace vexalo {
 namespace {

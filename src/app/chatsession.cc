@@ -1,16 +1,16 @@
 #include "app/chatsession.h"
 
-#include "base/logging.h"
-#include "xmpp/mailbox.h"
-#include "xmpp/mailchecker.h"
-#include "xmpp/messagereceivetask.h"
-#include "xmpp/messagesendtask.h"
-#include "xmpp/presenceouttask.h"
-#include "xmpp/presencereceivetask.h"
-#include "xmpp/rostersettask.h"
-#include "xmpp/rostertask.h"
-#include "xmpp/subscriptionsender.h"
-#include "xmpp/xmppconnection.h"
+#include "base/runtime/logging.h"
+#include "xmpp/mail/mailbox.h"
+#include "xmpp/mail/mailchecker.h"
+#include "xmpp/messages/messagereceivetask.h"
+#include "xmpp/messages/messagesendtask.h"
+#include "xmpp/presence/presenceouttask.h"
+#include "xmpp/presence/presencereceivetask.h"
+#include "xmpp/roster/rostersettask.h"
+#include "xmpp/roster/rostertask.h"
+#include "xmpp/roster/subscriptionsender.h"
+#include "xmpp/stream/xmppconnection.h"
 
 namespace vexalo {
 

@@ -4,12 +4,12 @@
 #include <memory>
 #include <string>
 
-#include "base/signal.h"
-#include "xmpp/chatmessage.h"
-#include "xmpp/chatstate.h"
-#include "xmpp/presencestatus.h"
-#include "xmpp/rosteritem.h"
-#include "xmpp/xmppaddress.h"
+#include "base/runtime/signal.h"
+#include "xmpp/messages/chatmessage.h"
+#include "xmpp/messages/chatstate.h"
+#include "xmpp/presence/presencestatus.h"
+#include "xmpp/roster/rosteritem.h"
+#include "xmpp/stream/xmppaddress.h"
 
 namespace vexalo {
 

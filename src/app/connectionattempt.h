@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "base/proxysettings.h"
-#include "base/socketaddress.h"
+#include "base/proxy/proxysettings.h"
+#include "base/net/socketaddress.h"
 
 namespace vexalo {
 

@@ -3,10 +3,10 @@
 #include "app/chatsession.h"
 #include "app/settings.h"
 #include "app/signinsink.h"
-#include "base/logging.h"
-#include "base/stackedservicesocket.h"
-#include "xmpp/constants.h"
-#include "xmpp/xmppconnection.h"
+#include "base/runtime/logging.h"
+#include "base/net/stackedservicesocket.h"
+#include "xmpp/stream/constants.h"
+#include "xmpp/stream/xmppconnection.h"
 
 namespace vexalo {
 namespace {

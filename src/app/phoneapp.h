@@ -5,13 +5,13 @@
 
 #include "app/connectionattempt.h"
 #include "app/serverusersettings.h"
-#include "base/queuetaskrunner.h"
-#include "base/secrettext.h"
-#include "base/signal.h"
-#include "xmpp/preloginauthenticator.h"
-#include "xmpp/streamengine.h"
-#include "xmpp/xmppaddress.h"
-#include "xmpp/xmpptrafficlog.h"
+#include "base/runtime/queuetaskrunner.h"
+#include "base/runtime/secrettext.h"
+#include "base/runtime/signal.h"
+#include "xmpp/stream/preloginauthenticator.h"
+#include "xmpp/stream/streamengine.h"
+#include "xmpp/stream/xmppaddress.h"
+#include "xmpp/stream/xmpptrafficlog.h"
 
 namespace vexalo {
 

@@ -1,11 +1,11 @@
 #include "app/serverusersettings.h"
 
-#include "base/logging.h"
-#include "xmpp/constants.h"
-#include "xmpp/settingspushtask.h"
-#include "xmpp/settingsquerytask.h"
-#include "xmpp/settingssettask.h"
-#include "xmpp/xmppconnection.h"
+#include "base/runtime/logging.h"
+#include "xmpp/stream/constants.h"
+#include "xmpp/server/settingspushtask.h"
+#include "xmpp/server/settingsquerytask.h"
+#include "xmpp/server/settingssettask.h"
+#include "xmpp/stream/xmppconnection.h"
 
 namespace vexalo {
 namespace {

@@ -4,8 +4,8 @@
 #include <optional>
 #include <string>
 
-#include "base/signal.h"
-#include "xmpp/usersetting.h"
+#include "base/runtime/signal.h"
+#include "xmpp/server/usersetting.h"
 
 namespace vexalo {
 

@@ -3,7 +3,7 @@
 #include <charconv>
 #include <cstdlib>
 
-#include "xmpp/constants.h"
+#include "xmpp/stream/constants.h"
 
 namespace vexalo {
 namespace {

@@ -4,7 +4,7 @@
 #include <utility>
 #include <vector>
 
-#include "base/logging.h"
+#include "base/runtime/logging.h"
 #include "platform/registryfile.h"
 #include "platform/registrytree.h"
 

@@ -4,7 +4,7 @@
 #include <string_view>
 
 #include "app/settings.h"
-#include "base/signal.h"
+#include "base/runtime/signal.h"
 #include "platform/regkey.h"
 #include "platform/secretstore.h"
 

@@ -7,13 +7,13 @@
 #include "app/linux/srvlookup.h"
 #include "app/phoneapp.h"
 #include "app/settingsstore.h"
-#include "base/dnslookuptask.h"
-#include "base/eventqueue.h"
-#include "base/loopthread.h"
-#include "base/logging.h"
-#include "base/threadregistry.h"
-#include "base/timeutils.h"
-#include "xmpp/idmoraauth.h"
+#include "base/net/dnslookuptask.h"
+#include "base/runtime/eventqueue.h"
+#include "base/runtime/loopthread.h"
+#include "base/runtime/logging.h"
+#include "base/runtime/threadregistry.h"
+#include "base/runtime/timeutils.h"
+#include "xmpp/accounttoken/idmoraauth.h"
 
 namespace vexalo {
 namespace {

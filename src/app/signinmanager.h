@@ -12,8 +12,8 @@
 #include "app/reconnectbackoff.h"
 #include "app/serviceprofile.h"
 #include "app/signinsink.h"
-#include "base/queuedmessage.h"
-#include "base/signal.h"
+#include "base/runtime/queuedmessage.h"
+#include "base/runtime/signal.h"
 
 namespace vexalo {
 

@@ -2,8 +2,8 @@
 
 #include <string>
 
-#include "xmpp/streamengine.h"
-#include "xmpp/xmppaddress.h"
+#include "xmpp/stream/streamengine.h"
+#include "xmpp/stream/xmppaddress.h"
 
 namespace vexalo {
 

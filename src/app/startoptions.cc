@@ -2,7 +2,7 @@
 
 #include <string_view>
 
-#include "base/logging.h"
+#include "base/runtime/logging.h"
 
 namespace vexalo {
 

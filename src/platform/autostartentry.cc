@@ -4,7 +4,7 @@
 #include <glib.h>
 #include <glib/gstdio.h>
 
-#include "base/logging.h"
+#include "base/runtime/logging.h"
 
 namespace vexalo {
 

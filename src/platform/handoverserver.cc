@@ -8,7 +8,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "base/logging.h"
+#include "base/runtime/logging.h"
 #include "platform/runninginstance.h"
 
 namespace vexalo {

@@ -5,7 +5,7 @@
 #include <gio/gio.h>
 #include <glib/gstdio.h>
 
-#include "base/logging.h"
+#include "base/runtime/logging.h"
 #include "platform/autostartentry.h"
 
 namespace vexalo {

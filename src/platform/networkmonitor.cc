@@ -1,6 +1,6 @@
 #include "platform/networkmonitor.h"
 
-#include "base/logging.h"
+#include "base/runtime/logging.h"
 
 namespace vexalo {
 

@@ -2,7 +2,7 @@
 
 #include <gio/gio.h>
 
-#include "base/signal.h"
+#include "base/runtime/signal.h"
 
 namespace vexalo {
 

@@ -5,8 +5,8 @@
 
 #include <ctime>
 
-#include "base/logging.h"
-#include "base/timeutils.h"
+#include "base/runtime/logging.h"
+#include "base/runtime/timeutils.h"
 
 namespace vexalo {
 namespace {

@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "base/signal.h"
+#include "base/runtime/signal.h"
 
 namespace vexalo {
 

@@ -1,6 +1,6 @@
 #include "platform/protectedstring.h"
 
-#include "base/logging.h"
+#include "base/runtime/logging.h"
 
 namespace vexalo {
 

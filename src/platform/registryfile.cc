@@ -11,8 +11,8 @@
 #include <string_view>
 #include <thread>
 
-#include "base/logging.h"
-#include "base/timeutils.h"
+#include "base/runtime/logging.h"
+#include "base/runtime/timeutils.h"
 #include "platform/xdgpaths.h"
 
 namespace vexalo {

@@ -6,8 +6,8 @@
 #include <cstring>
 #include <memory>
 
-#include "base/logging.h"
-#include "base/percentencoding.h"
+#include "base/runtime/logging.h"
+#include "base/http/percentencoding.h"
 
 namespace vexalo {
 

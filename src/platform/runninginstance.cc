@@ -10,8 +10,8 @@
 #include <cstring>
 #include <thread>
 
-#include "base/logging.h"
-#include "base/timeutils.h"
+#include "base/runtime/logging.h"
+#include "base/runtime/timeutils.h"
 
 namespace vexalo {
 

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "base/logging.h"
+#include "base/runtime/logging.h"
 
 namespace vexalo {
 

@@ -12,7 +12,7 @@
 #include <cstring>
 #include <thread>
 
-#include "base/logging.h"
+#include "base/runtime/logging.h"
 #include "platform/registryfile.h"
 #include "platform/runninginstance.h"
 #include "platform/xdgpaths.h"

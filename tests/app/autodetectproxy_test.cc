@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "app/linux/proxydetect.h"
-#include "base/logging.h"
-#include "base/scriptedpeer.h"
+#include "base/runtime/logging.h"
+#include "support/scriptedtcpserver.h"
 #include "support/logcapture.h"
 
 namespace vexalo {
@@ -136,9 +136,9 @@ TEST(AutoDetectProxyTest, ProbeAnswers) {
   };
   const std::string probe = AutoDetectProxy::ProbeMessage(PROXY_HTTPS);
   for (const Case& c : cases) {
-    ScriptedPeer peer;
+    ScriptedTcpServer peer;
     size_t next = 0;
-    peer.on_data = [&](size_t, ScriptedPeer::Connection* conn) {
+    peer.on_data = [&](size_t, ScriptedTcpServer::Connection* conn) {
       if (conn->received.size() < probe.size()) return;
       if (next < c.replies.size()) conn->Send(c.replies[next++]);
       if (c.close_after) conn->socket->Close();
@@ -164,8 +164,8 @@ TEST(AutoDetectProxyTest, ProbeAnswers) {
 }
 
 TEST(AutoDetectProxyTest, HttpPrefixIsRemovedFromTheHost) {
-  ScriptedPeer peer;
-  peer.on_data = [](size_t, ScriptedPeer::Connection* c) { c->Send("HTTP/1.0 200 OK\r\n\r\n"); };
+  ScriptedTcpServer peer;
+  peer.on_data = [](size_t, ScriptedTcpServer::Connection* c) { c->Send("HTTP/1.0 200 OK\r\n\r\n"); };
   ProxyOptions options = ManualProxy(peer.address());
   options.host = "http://127.0.0.1";
   LogCapture log;
@@ -177,8 +177,8 @@ TEST(AutoDetectProxyTest, HttpPrefixIsRemovedFromTheHost) {
 }
 
 TEST(AutoDetectProxyTest, DetectsTheEnvironmentProxyOnTheWorker) {
-  ScriptedPeer peer;
-  peer.on_data = [](size_t, ScriptedPeer::Connection* c) { c->Send(std::string("\x05\xFF", 2)); };
+  ScriptedTcpServer peer;
+  peer.on_data = [](size_t, ScriptedTcpServer::Connection* c) { c->Send(std::string("\x05\xFF", 2)); };
   std::string value = "http://" + peer.address().ToString();
   const char* old = getenv("http_proxy");
   std::optional<std::string> saved = old ? std::optional<std::string>(old) : std::nullopt;
@@ -205,7 +205,7 @@ TEST(AutoDetectProxyTest, DetectsTheEnvironmentProxyOnTheWorker) {
 }
 
 TEST(AutoDetectProxyTest, DestroyDuringTheProbeReportsNothing) {
-  ScriptedPeer silent;  // accepts and never answers
+  ScriptedTcpServer silent;  // accepts and never answers
   int done = 0;
   auto* detector = new AutoDetectProxy(ManualProxy(silent.address()), kServer);
   SlotHost listener;

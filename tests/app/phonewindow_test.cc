@@ -4,8 +4,8 @@
 
 #include "app/phoneapp.h"
 #include "app/settingsstore.h"
-#include "base/eventqueue.h"
-#include "base/logging.h"
+#include "base/runtime/eventqueue.h"
+#include "base/runtime/logging.h"
 #include "platform/autostartentry.h"
 #include "platform/memorysecretstore.h"
 #include "platform/registryfile.h"

@@ -9,7 +9,7 @@
 
 #include "platform/registryfile.h"
 #include "platform/secretservicestore.h"
-#include "vexaloprocess.h"
+#include "support/vexaloprocess.h"
 
 namespace vexalo {
 namespace {

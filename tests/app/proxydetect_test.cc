@@ -13,8 +13,8 @@
 #include <thread>
 #include <vector>
 
-#include "base/logging.h"
-#include "base/scriptedpeer.h"
+#include "base/runtime/logging.h"
+#include "support/scriptedtcpserver.h"
 #include "support/logcapture.h"
 #include "support/testfiles.h"
 
@@ -570,8 +570,8 @@ bool LibproxyHasPacRunner() {
 
 TEST(GetProxySettingsTest, PacScriptFromALoopbackServer) {
   SetFirefoxDefaultBrowserOverride(false);
-  ScriptedPeer pac_server;
-  pac_server.on_data = [](size_t, ScriptedPeer::Connection* c) {
+  ScriptedTcpServer pac_server;
+  pac_server.on_data = [](size_t, ScriptedTcpServer::Connection* c) {
     if (c->received.find("\r\n\r\n") == std::string::npos) return;
     std::string script =
         "function FindProxyForURL(url, host) { return \"SOCKS5 127.0.0.2:1080; PROXY "

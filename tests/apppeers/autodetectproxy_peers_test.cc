@@ -9,10 +9,10 @@
 
 #include "app/linux/autodetectproxy.h"
 #include "app/linux/proxydetect.h"
-#include "base/logging.h"
-#include "base/scriptedpeer.h"
-#include "base/socketerrors.h"
-#include "peers/proxypeers.h"
+#include "base/runtime/logging.h"
+#include "support/scriptedtcpserver.h"
+#include "base/net/socketerrors.h"
+#include "support/peers/proxypeers.h"
 #include "support/logcapture.h"
 #include "support/peerprocess.h"
 
@@ -88,7 +88,7 @@ TEST(PeerAutoDetectProxyTest, DanteIsASocks5Proxy) {
 }
 
 TEST(PeerAutoDetectProxyTest, SilentServerTimesOut) {
-  ScriptedPeer silent;  // accepts, reads, never answers
+  ScriptedTcpServer silent;  // accepts, reads, never answers
   LogCapture log;
   Outcome outcome = Detect(silent.address(), false);
   ASSERT_TRUE(outcome.done);

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "apppeers/consoleclient.h"
-#include "peers/prosodypeer.h"
+#include "support/consoleclient.h"
+#include "support/peers/prosodypeer.h"
 
 namespace vexalo {
 namespace {

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "apppeers/consoleclient.h"
-#include "peers/ejabberdpeer.h"
+#include "support/consoleclient.h"
+#include "support/peers/ejabberdpeer.h"
 
 namespace vexalo {
 namespace {

@@ -1,4 +1,4 @@
-#include "base/asynctcpsocket.h"
+#include "base/net/asynctcpsocket.h"
 
 #include <gtest/gtest.h>
 
@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "base/asyncudpsocket.h"
-#include "base/socketerrors.h"
-#include "sockettestutil.h"
+#include "base/net/asyncudpsocket.h"
+#include "base/net/socketerrors.h"
+#include "support/sockettestutil.h"
 
 namespace vexalo {
 namespace {

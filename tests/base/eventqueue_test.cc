@@ -1,11 +1,11 @@
-#include "base/eventqueue.h"
+#include "base/runtime/eventqueue.h"
 
 #include <gtest/gtest.h>
 
 #include <memory>
 #include <vector>
 
-#include "base/physicalsocketserver.h"
+#include "base/net/physicalsocketserver.h"
 
 namespace vexalo {
 namespace {

@@ -1,4 +1,4 @@
-#include "base/glibqueuesource.h"
+#include "base/runtime/glibqueuesource.h"
 
 #include <gtest/gtest.h>
 
@@ -7,9 +7,9 @@
 #include <thread>
 #include <vector>
 
-#include "base/loopthread.h"
-#include "base/physicalsocketserver.h"
-#include "base/threadregistry.h"
+#include "base/runtime/loopthread.h"
+#include "base/net/physicalsocketserver.h"
+#include "base/runtime/threadregistry.h"
 
 namespace vexalo {
 namespace {

@@ -9,11 +9,11 @@
 #include <string>
 #include <vector>
 
-#include "base/httpbase.h"
-#include "base/httprequest.h"
-#include "base/httpresponse.h"
-#include "base/logging.h"
-#include "base/memorystream.h"
+#include "base/http/httpbase.h"
+#include "base/http/httprequest.h"
+#include "base/http/httpresponse.h"
+#include "base/runtime/logging.h"
+#include "base/http/memorystream.h"
 
 namespace vexalo {
 namespace {

@@ -8,12 +8,12 @@
 #include <string>
 #include <vector>
 
-#include "base/httpclient.h"
-#include "base/logging.h"
-#include "base/httpsocketfactory.h"
-#include "base/memorystream.h"
-#include "base/reusesocketpool.h"
-#include "base/scriptedpeer.h"
+#include "base/http/httpclient.h"
+#include "base/runtime/logging.h"
+#include "base/http/httpsocketfactory.h"
+#include "base/http/memorystream.h"
+#include "base/http/reusesocketpool.h"
+#include "support/scriptedtcpserver.h"
 
 namespace vexalo {
 namespace {
@@ -100,9 +100,9 @@ class HttpClientTest : public ::testing::Test {
 
   // Answers each complete request (headers and body) with the next text of `answers`; an
   // answer of "CLOSE" closes the connection instead.
-  void Answer(std::vector<std::string> answers, ScriptedPeer* peer = nullptr) {
+  void Answer(std::vector<std::string> answers, ScriptedTcpServer* peer = nullptr) {
     answers_ = std::move(answers);
-    (peer ? peer : &peer_)->on_data = [this](size_t, ScriptedPeer::Connection* c) {
+    (peer ? peer : &peer_)->on_data = [this](size_t, ScriptedTcpServer::Connection* c) {
       size_t end;
       while ((end = RequestLength(c->received)) != 0) {
         requests_.push_back(c->received.substr(0, end));
@@ -117,7 +117,7 @@ class HttpClientTest : public ::testing::Test {
     };
   }
 
-  ScriptedPeer peer_;
+  ScriptedTcpServer peer_;
   HttpSocketFactory factory_;
   ReuseSocketPool pool_;
   HttpClient client_;
@@ -157,7 +157,7 @@ TEST_F(HttpClientTest, BodyCutAtOddPlacesOverTimeAndClosedAtTheEnd) {
   const std::string answer =
       "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n"
       "1a\r\nabcdefghijklmnopqrstuvwxyz\r\n3\r\n123\r\n0\r\n\r\n";
-  peer_.on_data = [&](size_t, ScriptedPeer::Connection* c) {
+  peer_.on_data = [&](size_t, ScriptedTcpServer::Connection* c) {
     if (c->received.find("\r\n\r\n") == std::string::npos) return;
     c->received.clear();
     // Cut inside the status line, inside CR LF pairs, inside a chunk size and a chunk.
@@ -174,7 +174,7 @@ TEST_F(HttpClientTest, BodyCutAtOddPlacesOverTimeAndClosedAtTheEnd) {
   EXPECT_EQ(body_->data(), "abcdefghijklmnopqrstuvwxyz123");
 
   // No length at all: the body runs until the server closes.
-  peer_.on_data = [&](size_t, ScriptedPeer::Connection* c) {
+  peer_.on_data = [&](size_t, ScriptedTcpServer::Connection* c) {
     if (c->received.find("\r\n\r\n") == std::string::npos) return;
     c->received.clear();
     c->Send("HTTP/1.1 200 OK\r\n\r\npart one, ");
@@ -327,7 +327,7 @@ TEST_F(HttpClientTest, BodyGoesAgainOnlyWhenItCanStartOver) {
 TEST_F(HttpClientTest, IPv6LiteralAddressesTheServerAndItsHostHeader) {
   SocketAddress any6;
   ASSERT_TRUE(SocketAddress::FromString("[::1]:0", &any6));
-  ScriptedPeer peer6(any6);
+  ScriptedTcpServer peer6(any6);
   if (!peer6.listening()) GTEST_SKIP() << "no IPv6 loopback (::1) on this machine";
   const uint16_t port = peer6.address().port();
   EXPECT_EQ(peer6.address().ToString(), "[::1]:" + std::to_string(port));
@@ -372,9 +372,9 @@ TEST_F(HttpClientTest, ProxiesAreToldIPv6LiteralsInBrackets) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    ScriptedPeer proxy;
+    ScriptedTcpServer proxy;
     std::string heard;
-    proxy.on_data = [&](size_t, ScriptedPeer::Connection* conn) {
+    proxy.on_data = [&](size_t, ScriptedTcpServer::Connection* conn) {
       if (c.type == PROXY_SOCKS5 && conn->received.size() >= 3 && heard.empty() &&
           conn->received[0] == 5) {
         conn->received.erase(0, 3);  // the greeting: no authentication

@@ -1,4 +1,4 @@
-#include "base/logging.h"
+#include "base/runtime/logging.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -14,9 +14,9 @@
 #include <thread>
 #include <vector>
 
-#include "base/datastream.h"
-#include "base/filestream.h"
-#include "base/trafficlog.h"
+#include "base/http/datastream.h"
+#include "base/http/filestream.h"
+#include "base/runtime/trafficlog.h"
 
 namespace vexalo {
 namespace {

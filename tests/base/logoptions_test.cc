@@ -1,4 +1,4 @@
-#include "base/logoptions.h"
+#include "base/runtime/logoptions.h"
 
 #include <gtest/gtest.h>
 
@@ -6,8 +6,8 @@
 #include <memory>
 #include <string>
 
-#include "base/datastream.h"
-#include "base/logging.h"
+#include "base/http/datastream.h"
+#include "base/runtime/logging.h"
 
 namespace vexalo {
 namespace {

@@ -1,4 +1,4 @@
-#include "base/loopthread.h"
+#include "base/runtime/loopthread.h"
 
 #include <gtest/gtest.h>
 
@@ -10,7 +10,7 @@
 #include <mutex>
 #include <thread>
 
-#include "base/threadregistry.h"
+#include "base/runtime/threadregistry.h"
 
 namespace vexalo {
 namespace {

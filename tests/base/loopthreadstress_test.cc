@@ -18,9 +18,9 @@
 #include <thread>
 #include <vector>
 
-#include "base/glibqueuesource.h"
-#include "base/loopthread.h"
-#include "base/physicalsocketserver.h"
+#include "base/runtime/glibqueuesource.h"
+#include "base/runtime/loopthread.h"
+#include "base/net/physicalsocketserver.h"
 
 namespace vexalo {
 namespace {

@@ -9,9 +9,9 @@
 #include <memory>
 #include <string>
 
-#include "base/asynchttpsproxysocket.h"
-#include "base/socketerrors.h"
-#include "scriptedpeer.h"
+#include "base/proxy/asynchttpsproxysocket.h"
+#include "base/net/socketerrors.h"
+#include "support/scriptedtcpserver.h"
 
 namespace vexalo {
 namespace {
@@ -92,9 +92,9 @@ int NtlmThroughScriptedProxy(const std::string& user, const std::string& passwor
   NtlmAcceptor acceptor(user_file, mechanism == "Negotiate");
   if (!acceptor.ok()) return -10;
 
-  ScriptedPeer proxy;
-  std::map<ScriptedPeer::Connection*, size_t> answered_on;  // a new connection starts over
-  proxy.on_data = [&](size_t, ScriptedPeer::Connection* c) {
+  ScriptedTcpServer proxy;
+  std::map<ScriptedTcpServer::Connection*, size_t> answered_on;  // a new connection starts over
+  proxy.on_data = [&](size_t, ScriptedTcpServer::Connection* c) {
     size_t& answered = answered_on[c];
     size_t pos = 0;
     size_t requests = 0;

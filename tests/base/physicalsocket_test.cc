@@ -1,4 +1,4 @@
-#include "base/physicalsocket.h"
+#include "base/net/physicalsocket.h"
 
 #include <gtest/gtest.h>
 #include <glib.h>
@@ -7,10 +7,10 @@
 #include <string>
 #include <thread>
 
-#include "base/glibqueuesource.h"
-#include "base/socketdispatcher.h"
-#include "base/socketerrors.h"
-#include "sockettestutil.h"
+#include "base/runtime/glibqueuesource.h"
+#include "base/net/socketdispatcher.h"
+#include "base/net/socketerrors.h"
+#include "support/sockettestutil.h"
 
 namespace vexalo {
 namespace {

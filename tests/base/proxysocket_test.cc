@@ -4,12 +4,12 @@
 #include <memory>
 #include <string>
 
-#include "base/asynchttpsproxysocket.h"
-#include "base/asyncsocks5proxysocket.h"
-#include "base/httpauthenticate.h"
-#include "base/socketerrors.h"
-#include "base/ssltcpadapter.h"
-#include "scriptedpeer.h"
+#include "base/proxy/asynchttpsproxysocket.h"
+#include "base/proxy/asyncsocks5proxysocket.h"
+#include "base/proxy/httpauthenticate.h"
+#include "base/net/socketerrors.h"
+#include "base/net/ssltcpadapter.h"
+#include "support/scriptedtcpserver.h"
 
 namespace vexalo {
 namespace {
@@ -41,7 +41,7 @@ class HttpsProxyTest : public ::testing::Test {
   // Answers the n-th request (counted over all connections) with `answers[n]`.
   void Answer(std::vector<std::string> answers) {
     answers_ = std::move(answers);
-    peer_.on_data = [this](size_t, ScriptedPeer::Connection* c) {
+    peer_.on_data = [this](size_t, ScriptedTcpServer::Connection* c) {
       size_t requests = Count(c->received, "\r\n\r\n");
       while (served_[c] < requests && next_ < answers_.size()) {
         ++served_[c];
@@ -60,11 +60,11 @@ class HttpsProxyTest : public ::testing::Test {
     return all;
   }
 
-  ScriptedPeer peer_;
+  ScriptedTcpServer peer_;
   std::unique_ptr<AsyncHttpsProxySocket> socket_;
   std::unique_ptr<SocketRecorder> events_;
   std::vector<std::string> answers_;
-  std::map<ScriptedPeer::Connection*, size_t> served_;
+  std::map<ScriptedTcpServer::Connection*, size_t> served_;
   size_t next_ = 0;
 };
 
@@ -105,8 +105,8 @@ TEST_F(HttpsProxyTest, ProxyThatClosesAfter407IsReconnected) {
   Answer({"HTTP/1.0 407 Denied\r\nProxy-Authenticate: Basic realm=\"p\"\r\n\r\n", "<close>",
           "HTTP/1.0 200 OK\r\n\r\n"});
   // The scripted proxy closes its side after the first answer, as tinyproxy does.
-  peer_.on_data = [this, inner = std::function<void(size_t, ScriptedPeer::Connection*)>()](
-                      size_t index, ScriptedPeer::Connection* c) {
+  peer_.on_data = [this, inner = std::function<void(size_t, ScriptedTcpServer::Connection*)>()](
+                      size_t index, ScriptedTcpServer::Connection* c) {
     if (index == 0 && next_ == 0) {
       next_ = 1;
       c->Send(answers_[0]);
@@ -263,7 +263,7 @@ class Socks5Test : public ::testing::Test {
     events_ = std::make_unique<SocketRecorder>(socket_.get());
     socket_->Connect(destination);
   }
-  ScriptedPeer peer_;
+  ScriptedTcpServer peer_;
   std::unique_ptr<AsyncSocks5ProxySocket> socket_;
   std::unique_ptr<SocketRecorder> events_;
 };
@@ -271,7 +271,7 @@ class Socks5Test : public ::testing::Test {
 TEST_F(Socks5Test, NamedDestinationWithUserPassword) {
   std::string expected_auth = std::string("\x01\x05") + "alice" + "\x03" + "pw!";
   std::string expected_connect = std::string("\x05\x01\x00\x03\x0ctalk.example\x14\x66", 19);
-  peer_.on_data = [&](size_t, ScriptedPeer::Connection* c) {
+  peer_.on_data = [&](size_t, ScriptedTcpServer::Connection* c) {
     const std::string& in = c->received;
     if (in == std::string("\x05\x02\x00\x02", 4)) c->Send(std::string("\x05\x02", 2));
     if (in.size() == 4 + expected_auth.size()) c->Send(std::string("\x01\x00", 2));
@@ -310,7 +310,7 @@ TEST_F(Socks5Test, RefusalsAndOverlongFields) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     int step = 0;
-    peer_.on_data = [&](size_t, ScriptedPeer::Connection* conn) {
+    peer_.on_data = [&](size_t, ScriptedTcpServer::Connection* conn) {
       if (step == 0) {
         conn->Send(c.reply_to_hello);
       } else if (step == 1 && !c.reply_to_auth.empty()) {
@@ -327,8 +327,8 @@ TEST_F(Socks5Test, RefusalsAndOverlongFields) {
 }
 
 TEST(SslTcpAdapterTest, FixedHellosThenBytesPassUnchanged) {
-  ScriptedPeer peer;
-  peer.on_data = [&](size_t, ScriptedPeer::Connection* c) {
+  ScriptedTcpServer peer;
+  peer.on_data = [&](size_t, ScriptedTcpServer::Connection* c) {
     if (c->received.size() == SslTcpAdapter::kClientHelloSize) {
       c->Send(std::string(reinterpret_cast<const char*>(SslTcpAdapter::kServerHello),
                           SslTcpAdapter::kServerHelloSize) +
@@ -348,8 +348,8 @@ TEST(SslTcpAdapterTest, FixedHellosThenBytesPassUnchanged) {
 }
 
 TEST(SslTcpAdapterTest, WrongServerHelloClosesWithoutError) {
-  ScriptedPeer peer;
-  peer.on_data = [&](size_t, ScriptedPeer::Connection* c) {
+  ScriptedTcpServer peer;
+  peer.on_data = [&](size_t, ScriptedTcpServer::Connection* c) {
     if (c->received.size() == SslTcpAdapter::kClientHelloSize) c->Send(std::string(79, 'x'));
   };
   SslTcpAdapter adapter(CurrentHub()->CreateEventSocket(kStreamSocket));

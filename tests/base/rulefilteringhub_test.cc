@@ -1,12 +1,12 @@
-#include "base/rulefilteringhub.h"
+#include "base/net/rulefilteringhub.h"
 
 #include <gtest/gtest.h>
 
 #include <memory>
 #include <string>
 
-#include "base/socketerrors.h"
-#include "sockettestutil.h"
+#include "base/net/socketerrors.h"
+#include "support/sockettestutil.h"
 
 namespace vexalo {
 namespace {

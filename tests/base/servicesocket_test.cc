@@ -4,14 +4,14 @@
 #include <string>
 #include <vector>
 
-#include "base/dnslookuptask.h"
-#include "base/queuetaskrunner.h"
-#include "base/socketerrors.h"
-#include "base/ssltcpadapter.h"
-#include "base/stackedservicesocket.h"
-#include "scriptedpeer.h"
-#include "tlstestpeer.h"
-#include "base/tlserrors.h"
+#include "base/net/dnslookuptask.h"
+#include "base/runtime/queuetaskrunner.h"
+#include "base/net/socketerrors.h"
+#include "base/net/ssltcpadapter.h"
+#include "base/net/stackedservicesocket.h"
+#include "support/scriptedtcpserver.h"
+#include "support/tlstestpeer.h"
+#include "base/tls/tlserrors.h"
 
 namespace vexalo {
 namespace {
@@ -56,7 +56,7 @@ TEST(StackedServiceSocketTest, StatesAndWrongStateErrors) {
 }
 
 TEST(StackedServiceSocketTest, OutputWrittenWhileConnectingIsSentOnceOpen) {
-  ScriptedPeer server;
+  ScriptedTcpServer server;
   StackedServiceSocket socket(StackedServiceSocket::PROTO_TCP, ProxySettings(), "Vexalo/test");
   ServiceSocketWatcher watcher(&socket);
   ASSERT_TRUE(socket.Connect(server.address()));
@@ -72,9 +72,9 @@ TEST(StackedServiceSocketTest, OutputWrittenWhileConnectingIsSentOnceOpen) {
 }
 
 TEST(StackedServiceSocketTest, ServerClosingRightAfterSendingIsReadBeforeClosed) {
-  ScriptedPeer server;
+  ScriptedTcpServer server;
   std::string payload(3000, 'p');
-  server.on_data = [&](size_t, ScriptedPeer::Connection* c) {
+  server.on_data = [&](size_t, ScriptedTcpServer::Connection* c) {
     c->Send(payload);
     c->socket->Close();
   };
@@ -108,8 +108,8 @@ TEST(StackedServiceSocketTest, RefusedConnectionIsClosedWithTheSocketError) {
 }
 
 TEST(StackedServiceSocketTest, RejectedProxyCredentialsAreSignalledBeforeClosed) {
-  ScriptedPeer proxy;
-  proxy.on_data = [](size_t, ScriptedPeer::Connection* c) {
+  ScriptedTcpServer proxy;
+  proxy.on_data = [](size_t, ScriptedTcpServer::Connection* c) {
     if (c->received.find("\r\n\r\n") != std::string::npos) {
       c->Send("HTTP/1.0 407 No\r\nProxy-Authenticate: Basic realm=\"x\"\r\n\r\n");
     }
@@ -126,8 +126,8 @@ TEST(StackedServiceSocketTest, RejectedProxyCredentialsAreSignalledBeforeClosed)
 }
 
 TEST(StackedServiceSocketTest, SslTcpFramingThenPlainBytes) {
-  ScriptedPeer server;
-  server.on_data = [](size_t, ScriptedPeer::Connection* c) {
+  ScriptedTcpServer server;
+  server.on_data = [](size_t, ScriptedTcpServer::Connection* c) {
     if (c->received.size() == SslTcpAdapter::kClientHelloSize) {
       c->Send(std::string(reinterpret_cast<const char*>(SslTcpAdapter::kServerHello),
                           SslTcpAdapter::kServerHelloSize));

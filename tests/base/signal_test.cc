@@ -1,4 +1,4 @@
-#include "base/signal.h"
+#include "base/runtime/signal.h"
 
 #include <gtest/gtest.h>
 

@@ -1,13 +1,13 @@
-#include "base/signalthread.h"
+#include "base/runtime/signalthread.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <thread>
 
-#include "base/backgroundworker.h"
-#include "base/loopthread.h"
-#include "base/threadregistry.h"
+#include "base/runtime/backgroundworker.h"
+#include "base/runtime/loopthread.h"
+#include "base/runtime/threadregistry.h"
 
 namespace vexalo {
 namespace {

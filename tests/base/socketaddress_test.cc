@@ -1,4 +1,4 @@
-#include "base/socketaddress.h"
+#include "base/net/socketaddress.h"
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
@@ -7,9 +7,9 @@
 #include <string>
 #include <unordered_set>
 
-#include "base/logging.h"
-#include "base/proxysettings.h"
-#include "base/secrettext.h"
+#include "base/runtime/logging.h"
+#include "base/proxy/proxysettings.h"
+#include "base/runtime/secrettext.h"
 
 namespace vexalo {
 namespace {

@@ -1,4 +1,4 @@
-#include "base/steptask.h"
+#include "base/runtime/steptask.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "base/steptaskrunner.h"
+#include "base/runtime/steptaskrunner.h"
 
 namespace vexalo {
 namespace {

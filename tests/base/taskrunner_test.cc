@@ -6,12 +6,12 @@
 #include <memory>
 #include <thread>
 
-#include "base/backgroundtaskrunner.h"
-#include "base/eventqueue.h"
-#include "base/loopthread.h"
-#include "base/queuetaskrunner.h"
-#include "base/steptask.h"
-#include "base/threadregistry.h"
+#include "base/runtime/backgroundtaskrunner.h"
+#include "base/runtime/eventqueue.h"
+#include "base/runtime/loopthread.h"
+#include "base/runtime/queuetaskrunner.h"
+#include "base/runtime/steptask.h"
+#include "base/runtime/threadregistry.h"
 
 namespace vexalo {
 namespace {

@@ -1,4 +1,4 @@
-#include "base/tlsadapter.h"
+#include "base/tls/tlsadapter.h"
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -9,12 +9,12 @@
 #include <string>
 #include <vector>
 
-#include "base/logging.h"
-#include "base/socketerrors.h"
-#include "base/tlscontext.h"
-#include "base/tlserrors.h"
-#include "sockettestutil.h"
-#include "tlstestpeer.h"
+#include "base/runtime/logging.h"
+#include "base/net/socketerrors.h"
+#include "base/tls/tlscontext.h"
+#include "base/tls/tlserrors.h"
+#include "support/sockettestutil.h"
+#include "support/tlstestpeer.h"
 
 namespace vexalo {
 namespace {

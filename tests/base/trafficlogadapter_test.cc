@@ -1,4 +1,4 @@
-#include "base/trafficlogadapter.h"
+#include "base/net/trafficlogadapter.h"
 
 #include <gtest/gtest.h>
 
@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "base/asyncudpsocket.h"
-#include "sockettestutil.h"
+#include "base/net/asyncudpsocket.h"
+#include "support/sockettestutil.h"
 
 namespace vexalo {
 namespace {

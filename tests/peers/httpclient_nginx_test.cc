@@ -10,18 +10,18 @@
 #include <string>
 #include <vector>
 
-#include "base/asynchttprequest.h"
-#include "base/httpclient.h"
-#include "base/httpsocketfactory.h"
-#include "base/logging.h"
-#include "base/loopthread.h"
-#include "base/secrettext.h"
-#include "base/threadregistry.h"
-#include "base/memorystream.h"
-#include "base/reusesocketpool.h"
-#include "base/scriptedpeer.h"
-#include "base/tlscontext.h"
-#include "nginxpeer.h"
+#include "base/http/asynchttprequest.h"
+#include "base/http/httpclient.h"
+#include "base/http/httpsocketfactory.h"
+#include "base/runtime/logging.h"
+#include "base/runtime/loopthread.h"
+#include "base/runtime/secrettext.h"
+#include "base/runtime/threadregistry.h"
+#include "base/http/memorystream.h"
+#include "base/http/reusesocketpool.h"
+#include "support/scriptedtcpserver.h"
+#include "base/tls/tlscontext.h"
+#include "support/peers/nginxpeer.h"
 
 namespace vexalo {
 namespace {
@@ -426,9 +426,9 @@ TEST_F(PeerNginxTest, BackgroundRequestUploadsAnUnsizedBody) {
 
 TEST(PeerBackgroundRequestTest, ProxyChallengeResendsOnlyABodyThatCanStartOver) {
   // A proxy that asks for credentials once, then answers with what it was sent.
-  ScriptedPeer proxy;
+  ScriptedTcpServer proxy;
   std::vector<std::string> heard;
-  proxy.on_data = [&](size_t, ScriptedPeer::Connection* c) {
+  proxy.on_data = [&](size_t, ScriptedTcpServer::Connection* c) {
     size_t end = c->received.find("0\r\n\r\n");
     if (end == std::string::npos) return;
     heard.push_back(c->received.substr(0, end + 5));
@@ -474,7 +474,7 @@ TEST(PeerBackgroundRequestTest, ProxyChallengeResendsOnlyABodyThatCanStartOver) 
 }
 
 TEST(PeerBackgroundRequestTest, TimesOutAgainstASilentServer) {
-  ScriptedPeer silent;  // accepts and never answers
+  ScriptedTcpServer silent;  // accepts and never answers
   Owner owner;
   AsyncHttpRequest* job = RunJob(&owner, [&](AsyncHttpRequest::Params& p) {
     p.host = "127.0.0.1";

@@ -6,16 +6,16 @@
 #include <memory>
 #include <string>
 
-#include "base/asynchttprequest.h"
-#include "base/httpclient.h"
-#include "base/httpsocketfactory.h"
-#include "base/logging.h"
-#include "base/loopthread.h"
-#include "base/memorystream.h"
-#include "base/reusesocketpool.h"
-#include "base/threadregistry.h"
-#include "nginxpeer.h"
-#include "proxypeers.h"
+#include "base/http/asynchttprequest.h"
+#include "base/http/httpclient.h"
+#include "base/http/httpsocketfactory.h"
+#include "base/runtime/logging.h"
+#include "base/runtime/loopthread.h"
+#include "base/http/memorystream.h"
+#include "base/http/reusesocketpool.h"
+#include "base/runtime/threadregistry.h"
+#include "support/peers/nginxpeer.h"
+#include "support/peers/proxypeers.h"
 
 namespace vexalo {
 namespace {

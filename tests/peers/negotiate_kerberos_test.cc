@@ -11,15 +11,15 @@
 #include <string>
 #include <vector>
 
-#include "base/asynchttprequest.h"
-#include "base/asynchttpsproxysocket.h"
-#include "base/logging.h"
-#include "base/loopthread.h"
-#include "base/socketerrors.h"
-#include "base/threadregistry.h"
-#include "kdcpeer.h"
-#include "nginxpeer.h"
-#include "proxypeers.h"
+#include "base/http/asynchttprequest.h"
+#include "base/proxy/asynchttpsproxysocket.h"
+#include "base/runtime/logging.h"
+#include "base/runtime/loopthread.h"
+#include "base/net/socketerrors.h"
+#include "base/runtime/threadregistry.h"
+#include "support/peers/kdcpeer.h"
+#include "support/peers/nginxpeer.h"
+#include "support/peers/proxypeers.h"
 
 namespace vexalo {
 namespace {

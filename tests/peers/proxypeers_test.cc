@@ -6,14 +6,14 @@
 #include <memory>
 #include <string>
 
-#include "base/asynchttpsproxysocket.h"
-#include "base/asyncsocks5proxysocket.h"
-#include "base/logging.h"
-#include "base/scriptedpeer.h"
-#include "base/socketerrors.h"
-#include "base/ssltcpadapter.h"
+#include "base/proxy/asynchttpsproxysocket.h"
+#include "base/proxy/asyncsocks5proxysocket.h"
+#include "base/runtime/logging.h"
+#include "support/scriptedtcpserver.h"
+#include "base/net/socketerrors.h"
+#include "base/net/ssltcpadapter.h"
 #include "support/peerprocess.h"
-#include "proxypeers.h"
+#include "support/peers/proxypeers.h"
 
 namespace vexalo {
 namespace {

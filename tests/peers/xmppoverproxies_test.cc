@@ -6,10 +6,10 @@
 #include <memory>
 #include <string>
 
-#include "base/stackedservicesocket.h"
+#include "base/net/stackedservicesocket.h"
 #include "support/peerprocess.h"
-#include "prosodypeer.h"
-#include "proxypeers.h"
+#include "support/peers/prosodypeer.h"
+#include "support/peers/proxypeers.h"
 
 namespace vexalo {
 namespace {

@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "base/logging.h"
+#include "base/runtime/logging.h"
 #include "support/logcapture.h"
 #include "support/testfiles.h"
 

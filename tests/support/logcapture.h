@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "base/logging.h"
+#include "base/runtime/logging.h"
 
 namespace vexalo {
 

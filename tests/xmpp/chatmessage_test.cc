@@ -1,6 +1,6 @@
 // Chat messages and typing notifications: parsing, building, the receive filter and the
 // sender, from stanza transcripts.
-#include "xmpp/chatmessage.h"
+#include "xmpp/messages/chatmessage.h"
 
 #include <gtest/gtest.h>
 
@@ -9,10 +9,10 @@
 #include <vector>
 
 #include "xml/xmlwriter.h"
-#include "xmpp/constants.h"
-#include "xmpp/messagereceivetask.h"
-#include "xmpp/messagesendtask.h"
-#include "xmpp/signedinconnection.h"
+#include "xmpp/stream/constants.h"
+#include "xmpp/messages/messagereceivetask.h"
+#include "xmpp/messages/messagesendtask.h"
+#include "support/signedinconnection.h"
 
 namespace vexalo {
 namespace {

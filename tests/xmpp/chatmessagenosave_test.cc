@@ -4,11 +4,11 @@
 #include <string>
 #include <vector>
 
-#include "xmpp/constants.h"
-#include "xmpp/nosavepushtask.h"
-#include "xmpp/nosavequerytask.h"
-#include "xmpp/nosavesettask.h"
-#include "xmpp/signedinconnection.h"
+#include "xmpp/stream/constants.h"
+#include "xmpp/messages/nosavepushtask.h"
+#include "xmpp/messages/nosavequerytask.h"
+#include "xmpp/messages/nosavesettask.h"
+#include "support/signedinconnection.h"
 
 namespace vexalo {
 namespace {

@@ -5,12 +5,12 @@
 #include <string>
 #include <vector>
 
-#include "xmpp/callnotifytask.h"
-#include "xmpp/commandtask.h"
-#include "xmpp/constants.h"
-#include "base/loopthread.h"  // used by SignedInConnection::Pump
-#include "xmpp/signedinconnection.h"
-#include "xmpp/updatecommandtask.h"
+#include "xmpp/server/callnotifytask.h"
+#include "xmpp/server/commandtask.h"
+#include "xmpp/stream/constants.h"
+#include "base/runtime/loopthread.h"  // used by SignedInConnection::Pump
+#include "support/signedinconnection.h"
+#include "xmpp/server/updatecommandtask.h"
 
 namespace vexalo {
 namespace {

@@ -1,4 +1,4 @@
-#include "xmpp/constants.h"
+#include "xmpp/stream/constants.h"
 
 #include <gtest/gtest.h>
 

@@ -5,12 +5,12 @@
 #include <string>
 
 #include "xml/xmlwriter.h"
-#include "xmpp/constants.h"
-#include "xmpp/discoinforesponder.h"
-#include "xmpp/featurebundle.h"
-#include "xmpp/serverinfoquerytask.h"
-#include "base/loopthread.h"  // used by SignedInConnection::Pump
-#include "xmpp/signedinconnection.h"
+#include "xmpp/stream/constants.h"
+#include "xmpp/server/discoinforesponder.h"
+#include "xmpp/server/featurebundle.h"
+#include "xmpp/server/serverinfoquerytask.h"
+#include "base/runtime/loopthread.h"  // used by SignedInConnection::Pump
+#include "support/signedinconnection.h"
 
 namespace vexalo {
 namespace {

@@ -4,10 +4,10 @@
 #include <string>
 #include <vector>
 
-#include "xmpp/constants.h"
-#include "xmpp/domainlookuptask.h"
-#include "base/loopthread.h"  // used by SignedInConnection::Pump
-#include "xmpp/signedinconnection.h"
+#include "xmpp/stream/constants.h"
+#include "xmpp/server/domainlookuptask.h"
+#include "base/runtime/loopthread.h"  // used by SignedInConnection::Pump
+#include "support/signedinconnection.h"
 
 namespace vexalo {
 namespace {

@@ -1,6 +1,6 @@
 // The account-token step without a network: the service's answers as parsed, the forms we
 // send, the server setting, the mechanism choice, and the stored-token path end to end.
-#include "xmpp/idmoraauth.h"
+#include "xmpp/accounttoken/idmoraauth.h"
 
 #include <glib.h>
 #include <gtest/gtest.h>
@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "base/sockettestutil.h"
-#include "xmpp/constants.h"
-#include "xmpp/saslcredentialmechanism.h"
+#include "support/sockettestutil.h"
+#include "xmpp/stream/constants.h"
+#include "xmpp/stream/saslcredentialmechanism.h"
 
 namespace vexalo {
 namespace {

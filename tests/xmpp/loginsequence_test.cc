@@ -1,4 +1,4 @@
-#include "xmpp/loginsequence.h"
+#include "xmpp/stream/loginsequence.h"
 
 #include <gtest/gtest.h>
 
@@ -7,9 +7,9 @@
 #include <string_view>
 #include <vector>
 
-#include "xmpp/constants.h"
-#include "xmpp/plainmechanismchooser.h"
-#include "xmpp/saslcredentialmechanism.h"
+#include "xmpp/stream/constants.h"
+#include "xmpp/stream/plainmechanismchooser.h"
+#include "xmpp/stream/saslcredentialmechanism.h"
 
 namespace vexalo {
 namespace {

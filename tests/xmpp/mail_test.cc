@@ -7,13 +7,13 @@
 #include <string>
 #include <vector>
 
-#include "xmpp/constants.h"
-#include "xmpp/mailbox.h"
-#include "xmpp/mailnotifytask.h"
-#include "xmpp/mailnumber.h"
-#include "xmpp/mailquerytask.h"
-#include "xmpp/mailthread.h"
-#include "xmpp/signedinconnection.h"
+#include "xmpp/stream/constants.h"
+#include "xmpp/mail/mailbox.h"
+#include "xmpp/mail/mailnotifytask.h"
+#include "xmpp/mail/mailnumber.h"
+#include "xmpp/mail/mailquerytask.h"
+#include "xmpp/mail/mailthread.h"
+#include "support/signedinconnection.h"
 
 namespace vexalo {
 namespace {

@@ -5,12 +5,12 @@
 #include <vector>
 
 #include "xml/xmlwriter.h"
-#include "xmpp/constants.h"
-#include "xmpp/plugindatatask.h"
-#include "xmpp/pluginiqtask.h"
-#include "xmpp/pluginsendtask.h"
-#include "base/loopthread.h"  // used by SignedInConnection::Pump
-#include "xmpp/signedinconnection.h"
+#include "xmpp/stream/constants.h"
+#include "xmpp/server/plugindatatask.h"
+#include "xmpp/server/pluginiqtask.h"
+#include "xmpp/server/pluginsendtask.h"
+#include "base/runtime/loopthread.h"  // used by SignedInConnection::Pump
+#include "support/signedinconnection.h"
 
 namespace vexalo {
 namespace {

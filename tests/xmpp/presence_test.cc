@@ -7,12 +7,12 @@
 #include <vector>
 
 #include "xml/xmlwriter.h"
-#include "xmpp/constants.h"
-#include "xmpp/presenceouttask.h"
-#include "xmpp/presenceprobetask.h"
-#include "xmpp/presencereceivetask.h"
-#include "xmpp/presencestatus.h"
-#include "xmpp/signedinconnection.h"
+#include "xmpp/stream/constants.h"
+#include "xmpp/presence/presenceouttask.h"
+#include "xmpp/presence/presenceprobetask.h"
+#include "xmpp/presence/presencereceivetask.h"
+#include "xmpp/presence/presencestatus.h"
+#include "support/signedinconnection.h"
 
 namespace vexalo {
 namespace {

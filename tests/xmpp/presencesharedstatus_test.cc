@@ -5,12 +5,12 @@
 #include <vector>
 
 #include "xml/xmlwriter.h"
-#include "xmpp/constants.h"
-#include "xmpp/sharedstatus.h"
-#include "xmpp/sharedstatuspushtask.h"
-#include "xmpp/sharedstatusquerytask.h"
-#include "xmpp/sharedstatussettask.h"
-#include "xmpp/signedinconnection.h"
+#include "xmpp/stream/constants.h"
+#include "xmpp/presence/sharedstatus.h"
+#include "xmpp/presence/sharedstatuspushtask.h"
+#include "xmpp/presence/sharedstatusquerytask.h"
+#include "xmpp/presence/sharedstatussettask.h"
+#include "support/signedinconnection.h"
 
 namespace vexalo {
 namespace {

@@ -4,11 +4,11 @@
 #include <string>
 #include <vector>
 
-#include "xmpp/constants.h"
-#include "xmpp/relayinfo.h"
-#include "xmpp/relayinfotask.h"
-#include "base/loopthread.h"  // used by SignedInConnection::Pump
-#include "xmpp/signedinconnection.h"
+#include "xmpp/stream/constants.h"
+#include "xmpp/server/relayinfo.h"
+#include "xmpp/server/relayinfotask.h"
+#include "base/runtime/loopthread.h"  // used by SignedInConnection::Pump
+#include "support/signedinconnection.h"
 
 namespace vexalo {
 namespace {

@@ -6,13 +6,13 @@
 #include <string>
 #include <vector>
 
-#include "xmpp/constants.h"
-#include "xmpp/invitesremainingtask.h"
-#include "xmpp/rostercountertask.h"
-#include "xmpp/rostersettask.h"
-#include "xmpp/rostertask.h"
-#include "xmpp/signedinconnection.h"
-#include "xmpp/subscriptionsender.h"
+#include "xmpp/stream/constants.h"
+#include "xmpp/roster/invitesremainingtask.h"
+#include "xmpp/roster/rostercountertask.h"
+#include "xmpp/roster/rostersettask.h"
+#include "xmpp/roster/rostertask.h"
+#include "support/signedinconnection.h"
+#include "xmpp/roster/subscriptionsender.h"
 
 namespace vexalo {
 namespace {

@@ -6,13 +6,13 @@
 #include <vector>
 
 #include "xml/xmlwriter.h"
-#include "xmpp/constants.h"
-#include "xmpp/settingspushtask.h"
-#include "xmpp/settingsquerytask.h"
-#include "xmpp/settingssettask.h"
-#include "base/loopthread.h"  // used by SignedInConnection::Pump
-#include "xmpp/signedinconnection.h"
-#include "xmpp/usersetting.h"
+#include "xmpp/stream/constants.h"
+#include "xmpp/server/settingspushtask.h"
+#include "xmpp/server/settingsquerytask.h"
+#include "xmpp/server/settingssettask.h"
+#include "base/runtime/loopthread.h"  // used by SignedInConnection::Pump
+#include "support/signedinconnection.h"
+#include "xmpp/server/usersetting.h"
 
 namespace vexalo {
 namespace {

@@ -1,9 +1,9 @@
-#include "xmpp/signedinconnection.h"
+#include "support/signedinconnection.h"
 
 #include <gtest/gtest.h>
 
-#include "xmpp/constants.h"
-#include "xmpp/stanzatask.h"
+#include "xmpp/stream/constants.h"
+#include "xmpp/stream/stanzatask.h"
 
 namespace vexalo {
 namespace {

@@ -1,4 +1,4 @@
-#include "xmpp/streamengine.h"
+#include "xmpp/stream/streamengine.h"
 
 #include <gtest/gtest.h>
 
@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "xml/xmlwriter.h"
-#include "xmpp/constants.h"
+#include "xmpp/stream/constants.h"
 
 namespace vexalo {
 namespace {
@@ -75,7 +75,7 @@ class ScriptedLogin : public StreamLogin {
 
 // The server side of the transcript: records, in order, every write, TLS start, close and
 // state change the engine reports.
-class ScriptedPeer : public OutputSink, public StateListener {
+class TranscriptPeer : public OutputSink, public StateListener {
  public:
   void WriteOutput(const char* bytes, size_t length) override {
     events.push_back("write:" + std::string(bytes, length));
@@ -149,7 +149,7 @@ struct Session {
     peer.Clear();
   }
 
-  ScriptedPeer peer;
+  TranscriptPeer peer;
   StreamEngine engine{[](StreamEngine& e) { return std::make_unique<ScriptedLogin>(e); }};
   std::vector<std::string> seen;
   RecordingHandler observer{"observe", &seen, false};

@@ -1,17 +1,17 @@
 // vCards: the record, its picture, the picture hash, and the get and set tasks from stanza
 // transcripts.
-#include "xmpp/vcard.h"
+#include "xmpp/vcard/vcard.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "xmpp/avatarhash.h"
-#include "xmpp/constants.h"
-#include "xmpp/signedinconnection.h"
-#include "xmpp/vcardgettask.h"
-#include "xmpp/vcardsettask.h"
+#include "xmpp/vcard/avatarhash.h"
+#include "xmpp/stream/constants.h"
+#include "support/signedinconnection.h"
+#include "xmpp/vcard/vcardgettask.h"
+#include "xmpp/vcard/vcardsettask.h"
 
 namespace vexalo {
 namespace {

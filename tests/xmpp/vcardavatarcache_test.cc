@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "base/logging.h"
-#include "xmpp/avatarcache.h"
-#include "xmpp/avatarhash.h"
+#include "base/runtime/logging.h"
+#include "xmpp/vcard/avatarcache.h"
+#include "xmpp/vcard/avatarhash.h"
 
 namespace vexalo {
 namespace {

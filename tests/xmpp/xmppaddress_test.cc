@@ -1,4 +1,4 @@
-#include "xmpp/xmppaddress.h"
+#include "xmpp/stream/xmppaddress.h"
 
 #include <gtest/gtest.h>
 

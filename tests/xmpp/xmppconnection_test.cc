@@ -1,4 +1,4 @@
-#include "xmpp/xmppconnection.h"
+#include "xmpp/stream/xmppconnection.h"
 
 #include <gtest/gtest.h>
 
@@ -6,12 +6,12 @@
 #include <string>
 #include <vector>
 
-#include "base/loopthread.h"
-#include "base/queuetaskrunner.h"
-#include "base/threadregistry.h"
-#include "xmpp/constants.h"
-#include "xmpp/fakeservicesocket.h"
-#include "xmpp/stanzatask.h"
+#include "base/runtime/loopthread.h"
+#include "base/runtime/queuetaskrunner.h"
+#include "base/runtime/threadregistry.h"
+#include "xmpp/stream/constants.h"
+#include "support/fakeservicesocket.h"
+#include "xmpp/stream/stanzatask.h"
 
 namespace vexalo {
 namespace {

@@ -1,10 +1,10 @@
-#include "xmpp/xmpptrafficlog.h"
+#include "xmpp/stream/xmpptrafficlog.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "base/logging.h"
+#include "base/runtime/logging.h"
 
 namespace vexalo {
 namespace {

@@ -9,21 +9,21 @@
 #include <utility>
 #include <vector>
 
-#include "base/loopthread.h"
-#include "base/queuetaskrunner.h"
-#include "base/sockettestutil.h"
-#include "peers/prosodypeer.h"
+#include "base/runtime/loopthread.h"
+#include "base/runtime/queuetaskrunner.h"
+#include "support/sockettestutil.h"
+#include "support/peers/prosodypeer.h"
 #include "xml/xmlwriter.h"
-#include "xmpp/constants.h"
-#include "xmpp/discoinforesponder.h"
-#include "xmpp/domainlookuptask.h"
-#include "xmpp/relayinfotask.h"
-#include "xmpp/serverinfoquerytask.h"
-#include "xmpp/settingspushtask.h"
-#include "xmpp/settingsquerytask.h"
-#include "xmpp/settingssettask.h"
-#include "xmpp/stanzatask.h"
-#include "xmpppeers/liveclient.h"
+#include "xmpp/stream/constants.h"
+#include "xmpp/server/discoinforesponder.h"
+#include "xmpp/server/domainlookuptask.h"
+#include "xmpp/server/relayinfotask.h"
+#include "xmpp/server/serverinfoquerytask.h"
+#include "xmpp/server/settingspushtask.h"
+#include "xmpp/server/settingsquerytask.h"
+#include "xmpp/server/settingssettask.h"
+#include "xmpp/stream/stanzatask.h"
+#include "support/liveclient.h"
 
 namespace vexalo {
 namespace {

@@ -2,7 +2,7 @@
 // real HTTPS with certificates made for the test: tokens issued and re-used, refusals and
 // captchas, certificate and proxy trouble (through a real squid), answers that are errors,
 // and a real Prosody login that follows the step.
-#include "xmpp/idmoraauth.h"
+#include "xmpp/accounttoken/idmoraauth.h"
 
 #include <glib.h>
 #include <gtest/gtest.h>
@@ -12,22 +12,22 @@
 #include <string>
 #include <vector>
 
-#include "base/asynchttprequest.h"
-#include "base/httpclient.h"
-#include "base/logging.h"
-#include "base/percentencoding.h"
-#include "base/queuetaskrunner.h"
-#include "base/scriptedpeer.h"
-#include "base/sockettestutil.h"
-#include "base/tlstestpeer.h"
-#include "peers/accountservicepeer.h"
-#include "peers/prosodypeer.h"
-#include "peers/proxypeers.h"
+#include "base/http/asynchttprequest.h"
+#include "base/http/httpclient.h"
+#include "base/runtime/logging.h"
+#include "base/http/percentencoding.h"
+#include "base/runtime/queuetaskrunner.h"
+#include "support/scriptedtcpserver.h"
+#include "support/sockettestutil.h"
+#include "support/tlstestpeer.h"
+#include "support/peers/accountservicepeer.h"
+#include "support/peers/prosodypeer.h"
+#include "support/peers/proxypeers.h"
 #include "support/logcapture.h"
 #include "support/peerprocess.h"
-#include "xmpp/constants.h"
-#include "xmpp/saslcredentialmechanism.h"
-#include "xmpppeers/liveclient.h"
+#include "xmpp/stream/constants.h"
+#include "xmpp/stream/saslcredentialmechanism.h"
+#include "support/liveclient.h"
 
 namespace vexalo {
 namespace {

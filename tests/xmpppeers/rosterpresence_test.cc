@@ -11,21 +11,21 @@
 #include <string>
 #include <vector>
 
-#include "base/queuetaskrunner.h"
-#include "base/sockettestutil.h"
-#include "peers/prosodypeer.h"
-#include "xmpp/constants.h"
-#include "xmpp/invitesremainingtask.h"
-#include "xmpp/presenceouttask.h"
-#include "xmpp/presencereceivetask.h"
-#include "xmpp/rostercountertask.h"
-#include "xmpp/rostersettask.h"
-#include "xmpp/rostertask.h"
-#include "xmpp/sharedstatusquerytask.h"
-#include "xmpp/sharedstatuspushtask.h"
-#include "xmpp/sharedstatussettask.h"
-#include "xmpp/subscriptionsender.h"
-#include "xmpppeers/liveclient.h"
+#include "base/runtime/queuetaskrunner.h"
+#include "support/sockettestutil.h"
+#include "support/peers/prosodypeer.h"
+#include "xmpp/stream/constants.h"
+#include "xmpp/roster/invitesremainingtask.h"
+#include "xmpp/presence/presenceouttask.h"
+#include "xmpp/presence/presencereceivetask.h"
+#include "xmpp/roster/rostercountertask.h"
+#include "xmpp/roster/rostersettask.h"
+#include "xmpp/roster/rostertask.h"
+#include "xmpp/presence/sharedstatusquerytask.h"
+#include "xmpp/presence/sharedstatuspushtask.h"
+#include "xmpp/presence/sharedstatussettask.h"
+#include "xmpp/roster/subscriptionsender.h"
+#include "support/liveclient.h"
 
 namespace vexalo {
 namespace {

@@ -8,17 +8,17 @@
 #include <string>
 #include <vector>
 
-#include "base/scriptedpeer.h"
-#include "base/sockettestutil.h"
-#include "base/stackedservicesocket.h"
-#include "base/queuetaskrunner.h"
-#include "base/tlserrors.h"
-#include "peers/prosodypeer.h"
-#include "xmpp/constants.h"
-#include "xmpp/stanzatask.h"
-#include "xmpp/xmppconnection.h"
-#include "xmpp/xmpptrafficlog.h"
-#include "xmpppeers/liveclient.h"
+#include "support/scriptedtcpserver.h"
+#include "support/sockettestutil.h"
+#include "base/net/stackedservicesocket.h"
+#include "base/runtime/queuetaskrunner.h"
+#include "base/tls/tlserrors.h"
+#include "support/peers/prosodypeer.h"
+#include "xmpp/stream/constants.h"
+#include "xmpp/stream/stanzatask.h"
+#include "xmpp/stream/xmppconnection.h"
+#include "xmpp/stream/xmpptrafficlog.h"
+#include "support/liveclient.h"
 
 namespace vexalo {
 namespace {
@@ -155,9 +155,9 @@ TEST_F(PeerSignInTest, UntrustedCertificateEndsTheAttemptWithTheCertificateError
 
 TEST_F(PeerSignInTest, ServerClosingMidLoginEndsTheAttempt) {
   // Header and features, then the server hangs up before answering STARTTLS.
-  ScriptedPeer peer;
+  ScriptedTcpServer peer;
   bool features_sent = false;
-  peer.on_data = [&](size_t, ScriptedPeer::Connection* c) {
+  peer.on_data = [&](size_t, ScriptedTcpServer::Connection* c) {
     if (!features_sent && c->received.find("<stream:stream") != std::string::npos) {
       features_sent = true;
       c->Send("<stream:stream xmlns='jabber:client' xmlns:stream='http://etherx.jabber.org/streams' "

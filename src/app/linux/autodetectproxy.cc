@@ -5,13 +5,13 @@
 
 #include "app/linux/proxydetect.h"
 #include "app/productidentity.h"
-#include "base/eventqueue.h"
-#include "base/eventsocket.h"
-#include "base/logging.h"
-#include "base/loopthread.h"
-#include "base/socketerrors.h"
-#include "base/sockethub.h"
-#include "base/threadregistry.h"
+#include "base/runtime/eventqueue.h"
+#include "base/net/eventsocket.h"
+#include "base/runtime/logging.h"
+#include "base/runtime/loopthread.h"
+#include "base/net/socketerrors.h"
+#include "base/net/sockethub.h"
+#include "base/runtime/threadregistry.h"
 
 namespace vexalo {
 namespace {

@@ -5,9 +5,9 @@
 #include <memory>
 #include <string>
 
-#include "base/proxysettings.h"
-#include "base/signal.h"
-#include "base/signalthread.h"
+#include "base/proxy/proxysettings.h"
+#include "base/runtime/signal.h"
+#include "base/runtime/signalthread.h"
 
 namespace vexalo {
 

@@ -13,8 +13,8 @@
 #include <string>
 
 #include "app/linux/startupservices.h"
-#include "base/queuedmessage.h"
-#include "base/signal.h"
+#include "base/runtime/queuedmessage.h"
+#include "base/runtime/signal.h"
 
 namespace vexalo {
 

@@ -11,8 +11,8 @@
 #include <memory>
 #include <mutex>
 
-#include "base/logging.h"
-#include "base/socketaddress.h"
+#include "base/runtime/logging.h"
+#include "base/net/socketaddress.h"
 
 namespace vexalo {
 namespace {

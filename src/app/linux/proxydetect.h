@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "base/proxysettings.h"
+#include "base/proxy/proxysettings.h"
 
 namespace vexalo {
 

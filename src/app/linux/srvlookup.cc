@@ -2,7 +2,7 @@
 
 #include <gio/gio.h>
 
-#include "base/logging.h"
+#include "base/runtime/logging.h"
 
 namespace vexalo {
 

@@ -3,8 +3,8 @@
 #include <string>
 #include <vector>
 
-#include "base/signalthread.h"
-#include "base/socketaddress.h"
+#include "base/runtime/signalthread.h"
+#include "base/net/socketaddress.h"
 
 namespace vexalo {
 

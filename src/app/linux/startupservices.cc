@@ -1,6 +1,6 @@
 #include "app/linux/startupservices.h"
 
-#include "base/logging.h"
+#include "base/runtime/logging.h"
 
 namespace vexalo {
 

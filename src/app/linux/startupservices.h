@@ -4,8 +4,8 @@
 #include <optional>
 #include <string>
 
-#include "base/datastream.h"
-#include "base/logoptions.h"
+#include "base/http/datastream.h"
+#include "base/runtime/logoptions.h"
 
 namespace vexalo {
 

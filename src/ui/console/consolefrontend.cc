@@ -11,8 +11,8 @@
 #include "app/linux/phonewindow.h"
 #include "app/phoneapp.h"
 #include "app/signinmanager.h"
-#include "base/logging.h"
-#include "base/secrettext.h"
+#include "base/runtime/logging.h"
+#include "base/runtime/secrettext.h"
 #include "platform/secretstore.h"
 
 namespace vexalo {

@@ -8,8 +8,8 @@
 #include <string_view>
 #include <vector>
 
-#include "base/signal.h"
-#include "xmpp/xmppaddress.h"
+#include "base/runtime/signal.h"
+#include "xmpp/stream/xmppaddress.h"
 
 namespace vexalo {
 

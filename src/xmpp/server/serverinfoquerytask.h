@@ -1,0 +1,31 @@
+#pragma once
+
+#include <cstddef>
+#include <set>
+#include <string>
+
+#include "base/runtime/signal.h"
+#include "xmpp/stream/stanzatask.h"
+
+namespace vexalo {
+
+// Asks our own server once which features it has (disco#info of our domain), so that the
+// application starts only the services the server offers: a plain XMPP server lacks the
+// service's own namespaces, and asking it for them anyway only earns error answers.
+class ServerInfoQueryTask : public StanzaTask {
+ public:
+  // A server lists a few dozen; more are ignored, and overlong names skipped.
+  static constexpr size_t kMaxFeatures = 256;
+  static constexpr size_t kMaxFeatureLength = 1024;
+
+  explicit ServerInfoQueryTask(StepTaskParent* parent);
+
+  bool HandleStanza(const XmlElem& stanza) override;
+  int ProcessStart() override;
+  int ProcessResponse() override;
+
+  // The features ("var" values) of the answer; empty on an error answer.
+  Signal<const std::set<std::string>&> SignalFeatures;
+};
+
+}  // namespace vexalo

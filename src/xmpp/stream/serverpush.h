@@ -1,0 +1,16 @@
+#pragma once
+
+#include "xml/xmlelem.h"
+#include "xmpp/stream/xmppaddress.h"
+
+namespace vexalo {
+
+// Who may push service data (settings, relay information, update checks) to us: our own
+// server (no "from", or our domain alone) or our own account (our node and domain, any
+// resource). Contacts may not.
+class ServerPush {
+ public:
+  static bool IsFromOwnServerOrAccount(const XmlElem& stanza, const XmppAddress& bound);
+};
+
+}  // namespace vexalo
