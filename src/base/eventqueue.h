@@ -53,6 +53,10 @@ class EventQueue {
   // Milliseconds until the next message is due: 0 when one is waiting, kWaitForever when none.
   virtual int NextDelay();
 
+  // The clock that timed messages fall due by. Tests replace it to run schedules on virtual
+  // time; code that measures intervals against those schedules reads the same clock.
+  virtual Tick Now() const { return TickNow(); }
+
   void SetHub(SocketHub* hub);
   SocketHub* hub() const { return hub_; }
 
