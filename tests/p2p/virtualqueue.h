@@ -23,11 +23,20 @@ class VirtualQueue : public EventQueue {
     now_ = end;
     RunDue();
   }
-  // Dispatches what is due now.
+  // Dispatches what is due now, and serves socket events: a UDP socket reads one datagram per
+  // event, so a few rounds let everything sent on loopback arrive.
   void RunDue() {
     QueuedMessage msg;
-    while (Get(&msg, 0)) Dispatch(&msg);
+    for (int idle = 0; idle < kIoRounds;) {
+      if (Get(&msg, 0)) {
+        Dispatch(&msg);
+      } else {
+        ++idle;
+      }
+    }
   }
+
+  static constexpr int kIoRounds = 64;
 
  private:
   Tick now_ = 1000000;
