@@ -16,7 +16,7 @@ const Network kLoopbackNetwork{"lo", 0x7F000001};
 class StunPortCoturnTest : public ::testing::Test, public SlotHost {
  protected:
   void SetUp() override {
-    if (!coturn_.Start()) GTEST_SKIP() << "coturn did not start: " << coturn_.error();
+    if (!coturn_.started()) GTEST_SKIP() << "coturn did not start: " << coturn_.error();
     port_ = std::make_unique<StunPort>(&queue_, nullptr, kLoopbackNetwork,
                                        SocketAddress(0x7F000001, 0), coturn_.address());
     port_->AddressReady.Connect(this, [this](Port*) { ++ready_; });
