@@ -7,11 +7,11 @@
 
 namespace vexalo {
 
-StunPacket::StunPacket() : transaction_id_(kTransactionIdSize, '0') {}
+StunPacket::StunPacket() { transaction_id_.fill('0'); }
 
-bool StunPacket::SetTransactionId(const std::string& id) {
+bool StunPacket::SetTransactionId(std::string_view id) {
   if (id.size() != kTransactionIdSize) return false;
-  transaction_id_ = id;
+  id.copy(transaction_id_.data(), kTransactionIdSize);
   return true;
 }
 
@@ -123,11 +123,13 @@ std::unique_ptr<ErrorAttr> StunPacket::CreateError() { return std::make_unique<E
 
 bool StunPacket::Parse(WireBuffer* reader) {
   if (!reader->ReadU16(&type_) || !reader->ReadU16(&length_)) return false;
-  if (!reader->ReadString(&transaction_id_, kTransactionIdSize)) return false;
+  if (!reader->ReadBytes(transaction_id_.data(), kTransactionIdSize)) return false;
   if (reader->Length() < length_) return false;
   const size_t expected_rest = reader->Length() - length_;
 
   attrs_.clear();
+  // A check carries two or three attributes: one allocation for the list.
+  attrs_.reserve(4);
   while (true) {
     const size_t rest = reader->Length();
     if (rest <= expected_rest) {

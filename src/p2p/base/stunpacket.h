@@ -1,8 +1,10 @@
 #pragma once
 
 #include <cstdint>
+#include <array>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "p2p/base/addressattr.h"
@@ -30,12 +32,14 @@ class StunPacket {
 
   uint16_t type() const { return type_; }
   uint16_t length() const { return length_; }
-  const std::string& transaction_id() const { return transaction_id_; }
+  std::string_view transaction_id() const {
+    return std::string_view(transaction_id_.data(), transaction_id_.size());
+  }
   const std::vector<std::unique_ptr<StunAttr>>& attributes() const { return attrs_; }
 
   void SetType(uint16_t type) { type_ = type; }
   // False for an id that is not exactly 16 bytes.
-  bool SetTransactionId(const std::string& id);
+  bool SetTransactionId(std::string_view id);
   // Takes the attribute and keeps the length field in step. False (attribute dropped) when the
   // message would outgrow its 16-bit length.
   bool Append(std::unique_ptr<StunAttr> attr);
@@ -69,7 +73,9 @@ class StunPacket {
 
   uint16_t type_ = 0;
   uint16_t length_ = 0;
-  std::string transaction_id_;
+  // Inline: the id is too long for a string's own buffer, and a parse should not allocate
+  // for it.
+  std::array<char, kTransactionIdSize> transaction_id_;
   std::vector<std::unique_ptr<StunAttr>> attrs_;
 };
 

@@ -1,7 +1,5 @@
 #include "p2p/base/stuntransactiontable.h"
 
-#include <string_view>
-
 #include "base/logging.h"
 #include "p2p/base/wirebuffer.h"
 

@@ -4,6 +4,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "base/eventqueue.h"
 #include "base/signal.h"
@@ -36,7 +37,9 @@ class StunTransactionTable {
   // Whether the bytes carry the id of an outstanding transaction; nothing is parsed.
   bool IsOutstanding(const char* data, size_t size) const;
 
-  bool Contains(const std::string& id) const { return transactions_.count(id) != 0; }
+  bool Contains(std::string_view id) const {
+    return transactions_.find(id) != transactions_.end();
+  }
   size_t size() const { return transactions_.size(); }
   EventQueue* queue() const { return queue_; }
 
