@@ -111,14 +111,25 @@ TEST_F(ConnectionTest, CheckWithAWrongNameIsRefusedAndTheCheckerFails) {
   b.username = "someone-else";  // B's fragment is not at the start of the name
   ab_ = a_->CreateConnection(b, ORIGIN_MESSAGE);
   ba_ = b_->CreateConnection(CandidateOf(a_), ORIGIN_MESSAGE);
+  bool connected = true;
+  Connection::WriteState state = Connection::STATE_WRITE_UNCONFIRMED;
+  bool destroyed = false;
+  ab_->StateChanged.Connect(this, [&](Connection* c) {
+    connected = c->connected();
+    state = c->write_state();
+  });
+  ab_->Destroyed.Connect(this, [&](Connection*) { destroyed = true; });
   LogCapture log(kError);
   ab_->Ping(queue_.Now());
   queue_.RunDue();
   queue_.RunDue();
   EXPECT_TRUE(log.Contains("Received STUN request with bad username")) << log.text();
   EXPECT_TRUE(log.Contains("class=1 number=144 reason='BAD REQUEST'")) << log.text();
-  EXPECT_FALSE(ab_->connected());
-  EXPECT_EQ(ab_->write_state(), Connection::STATE_WRITE_FAILED);
+  EXPECT_FALSE(connected);
+  EXPECT_EQ(state, Connection::STATE_WRITE_FAILED);
+  // Never read from, and now failed: the connection ends itself.
+  EXPECT_TRUE(destroyed);
+  EXPECT_EQ(a_->GetConnection(b.address), nullptr);
 }
 
 TEST_F(ConnectionTest, WritableConnectionLosesItsPeer) {
@@ -206,6 +217,7 @@ TEST_P(ConnectionErrorTest, ErrorResponseCodes) {
   remote.address = peer.address();
   remote.username = "peerfragment0000";
   Connection* connection = port.CreateConnection(remote, ORIGIN_MESSAGE);
+  connection->ReceivedPing();  // readable, so that failing does not end it
   connection->Ping(queue.Now());
   queue.RunDue();
   StunPacket ping;
