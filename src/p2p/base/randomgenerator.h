@@ -19,7 +19,9 @@ class RandomGenerator {
   static uint32_t Random32();
 
  private:
+  static constexpr size_t kPoolSize = 256;
   static void Fill(void* buffer, size_t size);
+  static void FillFromKernel(void* buffer, size_t size);
 };
 
 }  // namespace vexalo
