@@ -102,9 +102,8 @@ bool Port::GetStunMessage(const char* data, size_t size, const SocketAddress& fr
   if (!packet->Parse(&reader) || reader.Length() != 0) return false;
 
   const BytesAttr* username_attr = packet->FindBytes(STUN_ATTR_USERNAME);
-  const std::string empty;
-  const std::string& username = username_attr ? username_attr->bytes() : empty;
-  const std::string& fragment = username_fragment_;
+  const std::string_view username = username_attr ? username_attr->bytes() : std::string_view();
+  const std::string_view fragment = username_fragment_;
 
   switch (packet->type()) {
     case STUN_BINDING_REQUEST:
@@ -116,7 +115,7 @@ bool Port::GetStunMessage(const char* data, size_t size, const SocketAddress& fr
         }
         return true;
       }
-      *remote_username = username.substr(fragment.size());
+      *remote_username = std::string(username.substr(fragment.size()));
       break;
     case STUN_BINDING_RESPONSE:
     case STUN_BINDING_ERROR_RESPONSE:
@@ -125,7 +124,7 @@ bool Port::GetStunMessage(const char* data, size_t size, const SocketAddress& fr
         if (AllowStrangerLog()) LOG(kError) << "Received STUN response with bad username";
         return true;
       }
-      *remote_username = username.substr(0, username.size() - fragment.size());
+      *remote_username = std::string(username.substr(0, username.size() - fragment.size()));
       if (packet->type() == STUN_BINDING_ERROR_RESPONSE) {
         const ErrorAttr* error = packet->FindError();
         if (!error) {
