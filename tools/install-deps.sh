@@ -19,6 +19,9 @@ packages=(
   libsecret-1-dev libglib2.0-bin gnome-keyring dbus dbus-daemon python3
   # route changes in a private network namespace for the network monitor's test
   iproute2
+  # peer-to-peer: coturn as the STUN server, libnice's STUN API as the benchmark's anchor,
+  # nftables for NAT in test namespaces
+  coturn libnice-dev nftables
 )
 
 missing=()

@@ -12,7 +12,9 @@ namespace vexalo {
 
 enum ConnState { CONN_CLOSED = 0, CONN_CONNECTING = 1, CONN_CONNECTED = 2 };
 
-enum SocketOption { OPT_DONT_FRAGMENT = 0 };
+// OPT_NODELAY sends small writes at once (no Nagle): packets of a call must not wait for the
+// peer's delayed acknowledgement.
+enum SocketOption { OPT_DONT_FRAGMENT = 0, OPT_NODELAY = 1 };
 
 // Socket types, with the values the operating system uses.
 inline constexpr int kStreamSocket = SOCK_STREAM;

@@ -3,6 +3,7 @@
 #include <errno.h>
 #include <netinet/in.h>
 #include <netinet/ip.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -233,9 +234,11 @@ int PhysicalSocket::EstimateMTU(uint16_t* mtu) {
 }
 
 int PhysicalSocket::SetOption(SocketOption option, int value) {
-  (void)option;  // don't-fragment is the only option
   int rc;
-  if (family_ == AF_INET6) {
+  if (option == OPT_NODELAY) {
+    int on = value ? 1 : 0;
+    rc = setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &on, sizeof(on));
+  } else if (family_ == AF_INET6) {
     int discover = value ? IPV6_PMTUDISC_DO : IPV6_PMTUDISC_DONT;
     rc = setsockopt(fd_, IPPROTO_IPV6, IPV6_MTU_DISCOVER, &discover, sizeof(discover));
   } else {

@@ -39,7 +39,7 @@ bool EventQueue::Get(QueuedMessage* out, int wait_ms) {
     return true;
   }
 
-  const Tick start = TickNow();
+  const Tick start = Now();
   Tick now = start;
   int64_t elapsed = 0;
   while (!stopping_) {
@@ -75,7 +75,7 @@ bool EventQueue::Get(QueuedMessage* out, int wait_ms) {
     // A failed wait is not fatal: recompute the time-out and wait again.
     hub_->Wait(wait, true);
 
-    now = TickNow();
+    now = Now();
     elapsed = TickDiff(now, start);
     if (wait_ms != kWaitForever && elapsed >= wait_ms) break;
   }
@@ -101,7 +101,7 @@ void EventQueue::Post(MessageTarget* target, uint32_t id, MessagePayload* payloa
 void EventQueue::PostAfter(int delay_ms, MessageTarget* target, uint32_t id,
                            MessagePayload* payload) {
   std::lock_guard<std::recursive_mutex> hold(lock_);
-  timed_.push_back(TimedMessage{delay_ms, TickNow() + delay_ms, next_sequence_++,
+  timed_.push_back(TimedMessage{delay_ms, Now() + delay_ms, next_sequence_++,
                                 QueuedMessage{target, id, payload}});
   std::push_heap(timed_.begin(), timed_.end(), TriggerLater());
   hub_->WakeUp();
@@ -206,7 +206,7 @@ int EventQueue::NextDelay() {
   // consumed its wake-up without serving it, and must come back at once.
   if (!posted_.empty() || !invocations_.empty()) return 0;
   if (timed_.empty()) return kWaitForever;
-  int64_t delay = std::max<int64_t>(0, TickDiff(timed_.front().trigger, TickNow()));
+  int64_t delay = std::max<int64_t>(0, TickDiff(timed_.front().trigger, Now()));
   return delay > std::numeric_limits<int>::max() ? std::numeric_limits<int>::max()
                                                  : static_cast<int>(delay);
 }

@@ -61,6 +61,10 @@ class EventQueue {
   // kWaitForever when none.
   virtual int NextDelay();
 
+  // The clock that timed messages fall due by. Tests replace it to run schedules on virtual
+  // time; code that measures intervals against those schedules reads the same clock.
+  virtual Tick Now() const { return TickNow(); }
+
   void SetHub(SocketHub* hub);
   SocketHub* hub() const { return hub_; }
 

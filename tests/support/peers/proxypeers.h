@@ -66,6 +66,8 @@ class ProxyPeer {
     started_ = process_.Start(argv, port_, dir_.path() + "/out.log", &error_);
   }
 
+  PeerProcess& process() { return process_; }
+
   TempDir dir_;
   uint16_t port_;
 
