@@ -50,8 +50,7 @@ class FunctionTarget : public MessageTarget {
 // Fails the process with every thread's state when progress stops for `limit`.
 class Watchdog {
  public:
-  Watchdog(std::vector<LoopThread*> threads, std::chrono::seconds limit)
-      : threads_(std::move(threads)), limit_(limit), thread_([this] { Watch(); }) {}
+  explicit Watchdog(std::chrono::seconds limit) : limit_(limit), thread_([this] { Watch(); }) {}
   ~Watchdog() {
     {
       std::lock_guard<std::mutex> hold(lock_);
@@ -61,6 +60,11 @@ class Watchdog {
     thread_.join();
   }
   void Progress() { progress_.fetch_add(1, std::memory_order_relaxed); }
+  // The threads whose state a report shows; none while they are torn down.
+  void Show(std::vector<LoopThread*> threads) {
+    std::lock_guard<std::mutex> hold(lock_);
+    threads_ = std::move(threads);
+  }
 
  private:
   void Watch() {
@@ -80,8 +84,9 @@ class Watchdog {
     }
   }
   void Report() {
-    std::fprintf(stderr, "watchdog: no progress for %lld s; thread states:\n",
-                 static_cast<long long>(limit_.count()));
+    std::fprintf(stderr, "watchdog: no progress for %lld s; thread states:%s\n",
+                 static_cast<long long>(limit_.count()),
+                 threads_.empty() ? " (stuck while stopping the threads)" : "");
     for (LoopThread* thread : threads_) {
       auto* hub = dynamic_cast<PhysicalSocketServer*>(thread->hub());
       std::fprintf(stderr, "  %s: %zu pending invocations; %s\n", thread->name().c_str(),
@@ -136,6 +141,8 @@ class GlibLoopThread {
 // ring, so every thread is at once caller, callee and post receiver, and all of them invoke at
 // the same moment.
 void RunRing(int count, bool first_runs_glib = false) {
+  // Outlives the threads, so a hang while stopping them is caught too.
+  Watchdog watchdog(std::chrono::seconds(20));
   std::unique_ptr<GlibLoopThread> glib;
   std::vector<std::unique_ptr<LoopThread>> threads;
   std::vector<LoopThread*> raw;
@@ -148,7 +155,7 @@ void RunRing(int count, bool first_runs_glib = false) {
     threads.back()->SetName("ring" + std::to_string(raw.size()));
     raw.push_back(threads.back().get());
   }
-  Watchdog watchdog(raw, std::chrono::seconds(20));
+  watchdog.Show(raw);
 
   std::atomic<uint64_t> invoked{0};
   std::atomic<uint64_t> posted{0};
@@ -179,7 +186,9 @@ void RunRing(int count, bool first_runs_glib = false) {
   }
   // Every post reaches its thread too: wait for the last ones.
   while (posted.load() < rounds * count) std::this_thread::yield();
+  watchdog.Show({});
   for (auto& thread : threads) thread->Stop();
+  glib.reset();
 
   EXPECT_GT(rounds, 0u);
   EXPECT_EQ(invoked.load(), rounds * count);
