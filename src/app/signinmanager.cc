@@ -25,20 +25,6 @@ SecretText ToSecret(const ProtectedString& text) {
   return secret;
 }
 
-const char* ProxyTypeName(ProxyType type) {
-  switch (type) {
-    case PROXY_NONE:
-      return "none";
-    case PROXY_HTTPS:
-      return "https";
-    case PROXY_SOCKS5:
-      return "socks5";
-    case PROXY_UNKNOWN:
-      return "unknown";
-  }
-  return "unknown";
-}
-
 // The stand-in for "no connection list could be built" among the connection errors.
 constexpr int kNoConnectionList = 10;
 
@@ -304,7 +290,7 @@ void SignInManager::LoginAccountAndConnectionSetting() {
   const ConnectionAttempt& attempt = settings.attempt;
   LOG(kInfo) << "*** Attempting " << ConnectionAttempt::ProtocolName(attempt.protocol)
              << " connection to " << attempt.server.ToString() << " (via "
-             << ProxyTypeName(attempt.proxy.type) << " proxy @ " << attempt.proxy.address.ToString()
+             << ProxyToString(attempt.proxy.type) << " proxy @ " << attempt.proxy.address.ToString()
              << ")";
   env_.app->Login(std::move(settings));
 }

@@ -11,6 +11,7 @@
 #include "base/reusesocketpool.h"
 #include "base/rulefilteringhub.h"
 #include "base/timeutils.h"
+#include "text/asciitext.h"
 
 namespace vexalo {
 namespace {
@@ -75,7 +76,7 @@ void AsyncHttpRequest::DoWork() {
       if (colon == std::string_view::npos) continue;
       std::string name(line.substr(0, colon));
       std::string value(line.substr(colon + 2));
-      if (HttpEqualsNoCase(name, "Content-Type")) {
+      if (EqualsNoCase(name, "Content-Type")) {
         content_type = value;
       } else {
         client.request().AddHeader(name, value, HDR_AUTO);

@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "text/asciitext.h"
 #include "xmpp/constants.h"
 #include "xmpp/rosteritem.h"
 
@@ -31,7 +32,7 @@ int InvitesRemainingTask::ProcessResponse() {
   const XmlElem* count = answer->FindChild(kQnGrInvitesRemaining);
   int32_t n = 0;
   if (answer->GetAttribute(kQnType) == kStrResult && count != nullptr &&
-      RosterItem::ReadDecimal(count->OnlyText(), 0, kMaxInvites, &n)) {
+      ReadLeadingDecimal(count->OnlyText(), 0, kMaxInvites, &n)) {
     SignalInvitesRemaining(n);
   }
   return STATE_DONE;
