@@ -9,8 +9,8 @@
 #include "app/settingsstore.h"
 #include "base/dnslookuptask.h"
 #include "base/eventqueue.h"
-#include "base/loopthread.h"
 #include "base/logging.h"
+#include "base/loopthread.h"
 #include "base/threadregistry.h"
 #include "base/timeutils.h"
 #include "xmpp/idmoraauth.h"
@@ -25,26 +25,7 @@ SecretText ToSecret(const ProtectedString& text) {
   return secret;
 }
 
-// The stand-in for "no connection list could be built" among the connection errors.
-constexpr int kNoConnectionList = 10;
-
 }  // namespace
-
-const char* SignInManager::LoginStateName(int state) {
-  switch (state) {
-    case kSignedOut:
-      return "signed-out";
-    case kConnecting:
-      return "connecting";
-    case kAuthenticating:
-      return "authenticating";
-    case kSignedIn:
-      return "signed-in";
-    case kWaitingToReconnect:
-      return "reconnecting";
-  }
-  return "unknown";
-}
 
 SignInManager::SignInManager(Environment environment)
     : env_(std::move(environment)),
@@ -135,7 +116,7 @@ void SignInManager::SignOut() {
   if (env_.app->connection() != nullptr) {
     env_.app->Logout();
   } else {
-    SetLoginState(kSignedOut);
+    SetLoginState(LoginState::kSignedOut);
   }
 }
 
@@ -215,9 +196,9 @@ void SignInManager::OnProxyDetect(SignalThread* thread) {
         account->server_port != 0 ? static_cast<uint16_t>(account->server_port) : 5222;
     OnServerTargets({SocketAddress(account->server_host, port, false)}, sequence);
   } else if (IsServiceAccount()) {
-    auto* lookup = new DNSLookupTask(env_.app->runner(),
-                                     SocketAddress(env_.profile.xmpp_host, env_.profile.xmpp_port, false),
-                                     sequence);
+    auto* lookup = new DNSLookupTask(
+        env_.app->runner(), SocketAddress(env_.profile.xmpp_host, env_.profile.xmpp_port, false),
+        sequence);
     lookup->Resolved.Connect(this, [this](const std::vector<uint32_t>& addresses, uint16_t port,
                                           int, uint32_t tag) {
       std::vector<SocketAddress> targets;
@@ -264,7 +245,7 @@ void SignInManager::OnServerTargets(const std::vector<SocketAddress>& addresses,
   have_list_ = true;
   index_ = 0;
   if (list_.empty()) {
-    HandleConnectionError(static_cast<EngineError>(kNoConnectionList), "");
+    HandleConnectionError(EngineError::kNoConnectionList, "");
     return;
   }
   LoginAccountAndConnectionSetting();
@@ -344,26 +325,26 @@ void SignInManager::RefreshTokenIfDue() {
   token_refresher_->StartAuth(jid, ToSecret(account->password), "mail");
 }
 
-void SignInManager::SetLoginState(int state) {
+void SignInManager::SetLoginState(LoginState state) {
   state_ = state;
   switch (state) {
-    case kSignedOut:
+    case LoginState::kSignedOut:
       ResetConnectionList();
       Status(kMsgOffline);
       SignalShowSignInPage();
       break;
-    case kConnecting:
+    case LoginState::kConnecting:
       Status(kMsgConnecting);
       break;
-    case kAuthenticating:
+    case LoginState::kAuthenticating:
       Status(kMsgSigningIn);
       break;
-    case kWaitingToReconnect:
+    case LoginState::kWaitingToReconnect:
       env_.queue->Clear(this, kTimerBackoffReset);
       backoff_.StartWaiting(Now());
       Status(kMsgReconnecting);
       break;
-    default:
+    case LoginState::kSignedIn:
       break;
   }
   SignalLoginState(state);
@@ -382,32 +363,31 @@ void SignInManager::OnSignedIn(const XmppAddress& bound) {
     env_.queue->Clear(this, kTimerBackoffReset);
     env_.queue->PostAfter(kBackoffResetPeriodMs, this, kTimerBackoffReset);
   }
-  state_ = kSignedIn;
+  state_ = LoginState::kSignedIn;
   SignalStatus(env_.messages.Text(kMsgSignedIn, bound.WithoutResource().ToString()));
-  SignalLoginState(kSignedIn);
+  SignalLoginState(LoginState::kSignedIn);
 }
 
 void SignInManager::OnSignedOut() {
   // Signed out for a suspend: the reconnect waits for the resume.
-  if (suspended_ && state_ == kWaitingToReconnect) return;
-  SetLoginState(kSignedOut);
+  if (suspended_ && state_ == LoginState::kWaitingToReconnect) return;
+  SetLoginState(LoginState::kSignedOut);
 }
 
 void SignInManager::OnConnectionLost(EngineError error, bool conflict) {
   LOG(kInfo) << "Connection lost: " << EngineErrorName(error);
   if (conflict) {
     // Another sign-in with our resource: reconnecting would only throw that one out.
-    SetLoginState(kSignedOut);
+    SetLoginState(LoginState::kSignedOut);
     SignalError(env_.messages.Text(kMsgSignedInElsewhere), false);
     return;
   }
   // Not at once: a server that drops every new connection must not be hammered.
-  SetLoginState(kWaitingToReconnect);
+  SetLoginState(LoginState::kWaitingToReconnect);
 }
 
 void SignInManager::HandleConnectionError(EngineError error, const std::string& captcha) {
   LOG(kVerbose) << "PhoneWindow::HandleConnectionError";
-  const int code = static_cast<int>(error);
   if (error == EngineError::kAuthRejected) {
     HandleConnectionPasswordError(captcha);
     return;
@@ -419,7 +399,7 @@ void SignInManager::HandleConnectionError(EngineError error, const std::string& 
     return;
   }
   if (proxy_auth_required_) {
-    SetLoginState(kSignedOut);
+    SetLoginState(LoginState::kSignedOut);
     SignalError(env_.messages.Text(kMsgProxyAuthRequired), true);
     return;
   }
@@ -431,21 +411,21 @@ void SignInManager::HandleConnectionError(EngineError error, const std::string& 
     strftime(stamp, sizeof(stamp), "%H:%M:%S %d.%m.%Y [%z]", &local);
     LOG(kInfo) << "CheckClock @ " << stamp;
     backoff_.Reset(env_.user_idle(), Now());
-    SetLoginState(kSignedOut);
+    SetLoginState(LoginState::kSignedOut);
     SignalError(env_.messages.Text(kMsgClockExplanation), true);
     return;
   }
-  LOG(kInfo) << "Connection failed with error " << code;
+  LOG(kInfo) << "Connection failed with error " << static_cast<int>(error);
   Account* account = ActiveAccount();
   if (account != nullptr && account->known_good && env_.settings->Current().autorecon) {
-    SetLoginState(kWaitingToReconnect);
+    SetLoginState(LoginState::kWaitingToReconnect);
     return;
   }
-  SetLoginState(kSignedOut);
+  SetLoginState(LoginState::kSignedOut);
   int message = kMsgSignInFailed;
-  if (code == static_cast<int>(EngineError::kAuthFailed)) message = kMsgAuthenticationFailed;
-  if (code == static_cast<int>(EngineError::kBindFailed)) message = kMsgInternalServerError;
-  if (code == static_cast<int>(EngineError::kConnectionClosed) || code == kNoConnectionList) {
+  if (error == EngineError::kAuthFailed) message = kMsgAuthenticationFailed;
+  if (error == EngineError::kBindFailed) message = kMsgInternalServerError;
+  if (error == EngineError::kConnectionClosed || error == EngineError::kNoConnectionList) {
     message = kMsgNoConnection;
   }
   if (message == kMsgSignInFailed) {
@@ -466,7 +446,7 @@ void SignInManager::HandleConnectionPasswordError(const std::string& captcha) {
     LoginAccountAndConnectionSetting();
     return;
   }
-  SetLoginState(kSignedOut);
+  SetLoginState(LoginState::kSignedOut);
   if (!captcha.empty()) {
     captcha_challenge_ = captcha;
     Status(kMsgAccountLocked);
@@ -480,8 +460,8 @@ void SignInManager::HandleConnectionPasswordError(const std::string& captcha) {
 }
 
 void SignInManager::OnHousekeepingTick() {
-  if (state_ == kSignedIn) RefreshTokenIfDue();
-  if (state_ != kWaitingToReconnect) return;
+  if (state_ == LoginState::kSignedIn) RefreshTokenIfDue();
+  if (state_ != LoginState::kWaitingToReconnect) return;
   const ReconnectBackoff::Step step =
       backoff_.Tick(Now(), env_.network_alive(), suspended_, env_.user_idle());
   switch (step.action) {
@@ -501,10 +481,10 @@ void SignInManager::OnKeepAliveTick() { env_.app->SendKeepAlive(); }
 
 void SignInManager::OnSuspending() {
   suspended_ = true;
-  if (state_ == kSignedOut) return;
+  if (state_ == LoginState::kSignedOut) return;
   StopDetection();
   ++sequence_;
-  SetLoginState(kWaitingToReconnect);
+  SetLoginState(LoginState::kWaitingToReconnect);
   if (env_.app->connection() != nullptr) env_.app->Logout();
 }
 
@@ -514,11 +494,11 @@ void SignInManager::OnNetworkChanged(bool alive) {
     // The next housekeeping tick sees it come back and brings the attempt forward.
     return;
   }
-  if (state_ == kSignedOut || state_ == kWaitingToReconnect) return;
+  if (state_ == LoginState::kSignedOut || state_ == LoginState::kWaitingToReconnect) return;
   StopDetection();
   ++sequence_;
   env_.app->Abandon();
-  SetLoginState(kWaitingToReconnect);
+  SetLoginState(LoginState::kWaitingToReconnect);
 }
 
 void SignInManager::OnResumed() {

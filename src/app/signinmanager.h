@@ -31,15 +31,6 @@ class SrvLookup;
 // keeps the stream alive, and follows suspend, resume and the network. Main thread only.
 class SignInManager : public SignInSink, public MessageTarget, public SlotHost {
  public:
-  enum LoginState {
-    kSignedOut = 0,
-    kConnecting = 1,
-    kAuthenticating = 2,
-    kSignedIn = 3,
-    kWaitingToReconnect = 4,
-  };
-  static const char* LoginStateName(int state);
-
   struct Environment {
     PhoneApp* app = nullptr;
     AccountList* accounts = nullptr;
@@ -81,14 +72,14 @@ class SignInManager : public SignInSink, public MessageTarget, public SlotHost {
   // Store the accounts anew (after a settings change, before sign-in).
   void AccountStorageUpkeep();
 
-  int login_state() const { return state_; }
+  LoginState login_state() const { return state_; }
   const ConnectionList& connection_list() const { return list_; }
   const ReconnectBackoff& backoff() const { return backoff_; }
   const std::string& captcha_challenge() const { return captcha_challenge_; }
   void SetCaptchaAnswer(const std::string& answer) { captcha_answer_ = answer; }
 
   // SignInSink
-  void SetLoginState(int state) override;
+  void SetLoginState(LoginState state) override;
   void OnSignedIn(const XmppAddress& bound) override;
   void OnSignedOut() override;
   void OnConnectionLost(EngineError error, bool conflict) override;
@@ -98,7 +89,7 @@ class SignInManager : public SignInSink, public MessageTarget, public SlotHost {
   void HandleMessage(QueuedMessage* msg) override;
 
   // For the user interface.
-  Signal<int> SignalLoginState;
+  Signal<LoginState> SignalLoginState;
   // The status line.
   Signal<const std::string&> SignalStatus;
   // An error to show prominently (a dialog in a window); `retry` offers trying again.
@@ -128,7 +119,7 @@ class SignInManager : public SignInSink, public MessageTarget, public SlotHost {
   // Jitter for the back-off and the token renewal (0..32767).
   ReconnectBackoff::Random random_;
   ReconnectBackoff backoff_;
-  int state_ = kSignedOut;
+  LoginState state_ = LoginState::kSignedOut;
   ConnectionList list_;
   size_t index_ = 0;
   bool have_list_ = false;

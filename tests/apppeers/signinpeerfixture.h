@@ -74,7 +74,7 @@ class SignInPeerFixture : public ::testing::Test, public SlotHost {
   void Watch(SignInManager* manager, bool tick = true) {
     watched_ = manager;
     tick_ = tick;
-    manager->SignalLoginState.Connect(this, [this](int state) {
+    manager->SignalLoginState.Connect(this, [this](LoginState state) {
       states_.push_back(state);
       state_times_.push_back(TickNow());
     });
@@ -106,7 +106,7 @@ class SignInPeerFixture : public ::testing::Test, public SlotHost {
     const Tick end = TickNow() + ms;
     Pump([&] { return TickNow() >= end; }, ms + 1000);
   }
-  bool PumpUntilState(int state, int limit_ms = 20000) {
+  bool PumpUntilState(LoginState state, int limit_ms = 20000) {
     return Pump([&] { return watched_->login_state() == state; }, limit_ms);
   }
 
@@ -124,7 +124,7 @@ class SignInPeerFixture : public ::testing::Test, public SlotHost {
   SignInManager* watched_ = nullptr;
   bool tick_ = true;
 
-  std::vector<int> states_;
+  std::vector<LoginState> states_;
   std::vector<Tick> state_times_;
   std::vector<std::string> statuses_;
   std::vector<std::string> errors_;
