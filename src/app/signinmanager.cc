@@ -3,9 +3,6 @@
 #include <ctime>
 
 #include "app/accountauthserver.h"
-#include "app/linux/autodetectproxy.h"
-#include "app/linux/srvlookup.h"
-#include "app/phoneapp.h"
 #include "app/settingsstore.h"
 #include "base/dnslookuptask.h"
 #include "base/eventqueue.h"
@@ -48,13 +45,13 @@ SignInManager::~SignInManager() {
 
 void SignInManager::StopDetection() {
   if (detector_ != nullptr) {
-    detector_->WorkDone.Disconnect(this);
-    detector_->Destroy();
+    detector_->SignalDetected.Disconnect(this);
+    detector_->Dispose();
     detector_ = nullptr;
   }
   if (srv_lookup_ != nullptr) {
-    srv_lookup_->WorkDone.Disconnect(this);
-    srv_lookup_->Destroy();
+    srv_lookup_->SignalDone.Disconnect(this);
+    srv_lookup_->Dispose();
     srv_lookup_ = nullptr;
   }
 }
@@ -113,7 +110,7 @@ void SignInManager::SignOut() {
   backoff_.Reset(env_.user_idle(), Now());
   StopDetection();
   ++sequence_;
-  if (env_.app->connection() != nullptr) {
+  if (env_.app->HasConnection()) {
     env_.app->Logout();
   } else {
     SetLoginState(LoginState::kSignedOut);
@@ -174,18 +171,18 @@ void SignInManager::BuildConnectionListAndLogin() {
     options = ProxyOptions();
     options.autodetect = false;
   }
-  detector_ = new AutoDetectProxy(options, server);
-  detector_->WorkDone.Connect(this, &SignInManager::OnProxyDetect);
+  detector_ = env_.lookups->NewProxyDetector(options, server);
+  detector_->SignalDetected.Connect(this, &SignInManager::OnProxyDetect);
   // Without anything to detect, the answer comes before Start returns.
   detector_->Start();
 }
 
-void SignInManager::OnProxyDetect(SignalThread* thread) {
-  if (thread != detector_) return;
+void SignInManager::OnProxyDetect(ProxyDetector* detector) {
+  if (detector != detector_) return;
   LOG(kVerbose) << "PhoneWindow::OnProxyDetect";
   detected_proxy_ = detector_->proxy();
-  detector_->WorkDone.Disconnect(this);
-  detector_->Destroy();
+  detector_->SignalDetected.Disconnect(this);
+  detector_->Dispose();
   detector_ = nullptr;
   const uint32_t sequence = ++sequence_;
   Account* account = ActiveAccount();
@@ -197,8 +194,8 @@ void SignInManager::OnProxyDetect(SignalThread* thread) {
     OnServerTargets({SocketAddress(account->server_host, port, false)}, sequence);
   } else if (IsServiceAccount()) {
     auto* lookup = new DNSLookupTask(
-        env_.app->runner(), SocketAddress(env_.profile.xmpp_host, env_.profile.xmpp_port, false),
-        sequence);
+        env_.app->task_parent(),
+        SocketAddress(env_.profile.xmpp_host, env_.profile.xmpp_port, false), sequence);
     lookup->Resolved.Connect(this, [this](const std::vector<uint32_t>& addresses, uint16_t port,
                                           int, uint32_t tag) {
       std::vector<SocketAddress> targets;
@@ -211,17 +208,17 @@ void SignInManager::OnProxyDetect(SignalThread* thread) {
     });
     lookup->Start();
   } else {
-    srv_lookup_ = new SrvLookup(jid.DomainPart());
-    srv_lookup_->WorkDone.Connect(this, &SignInManager::OnSrvDone);
+    srv_lookup_ = env_.lookups->NewServerLookup(jid.DomainPart());
+    srv_lookup_->SignalDone.Connect(this, &SignInManager::OnSrvDone);
     srv_lookup_->Start();
   }
 }
 
-void SignInManager::OnSrvDone(SignalThread* thread) {
-  if (thread != srv_lookup_) return;
+void SignInManager::OnSrvDone(ServerLookup* lookup) {
+  if (lookup != srv_lookup_) return;
   std::vector<SocketAddress> targets = srv_lookup_->targets();
-  srv_lookup_->WorkDone.Disconnect(this);
-  srv_lookup_->Destroy();
+  srv_lookup_->SignalDone.Disconnect(this);
+  srv_lookup_->Dispose();
   srv_lookup_ = nullptr;
   if (targets.empty()) {
     targets.emplace_back(XmppAddress(env_.accounts->active()).DomainPart(), 5222, false);
@@ -312,7 +309,7 @@ void SignInManager::OnFreshToken(const std::string& token) {
 
 void SignInManager::RefreshTokenIfDue() {
   if (env_.no_account_token || next_token_refresh_ms_ == 0 || Now() < next_token_refresh_ms_ ||
-      env_.app->connection() == nullptr || !have_list_ || index_ >= list_.size()) {
+      !env_.app->HasConnection() || !have_list_ || index_ >= list_.size()) {
     return;
   }
   next_token_refresh_ms_ = Now() + 24LL * 3600 * 1000;
@@ -485,7 +482,7 @@ void SignInManager::OnSuspending() {
   StopDetection();
   ++sequence_;
   SetLoginState(LoginState::kWaitingToReconnect);
-  if (env_.app->connection() != nullptr) env_.app->Logout();
+  if (env_.app->HasConnection()) env_.app->Logout();
 }
 
 void SignInManager::OnNetworkChanged(bool alive) {

@@ -11,19 +11,17 @@
 #include "app/loginmessages.h"
 #include "app/reconnectbackoff.h"
 #include "app/serviceprofile.h"
+#include "app/signinclient.h"
+#include "app/signinlookups.h"
 #include "app/signinsink.h"
 #include "base/queuedmessage.h"
 #include "base/signal.h"
 
 namespace vexalo {
 
-class AutoDetectProxy;
 class IdmoraAuth;
 class EventQueue;
-class PhoneApp;
 class SettingsStore;
-class SignalThread;
-class SrvLookup;
 
 // Decides how and when the client signs in: turns the active account into an ordered list of
 // connection attempts (detected proxy, resolved server addresses), tries them one after the
@@ -32,7 +30,9 @@ class SrvLookup;
 class SignInManager : public SignInSink, public MessageTarget, public SlotHost {
  public:
   struct Environment {
-    PhoneApp* app = nullptr;
+    // The application object (PhoneApp) and where proxy and server answers come from.
+    SignInClient* app = nullptr;
+    SignInLookups* lookups = nullptr;
     AccountList* accounts = nullptr;
     SettingsStore* settings = nullptr;
     ServiceProfile profile = ServiceProfile::Defaults();
@@ -99,9 +99,9 @@ class SignInManager : public SignInSink, public MessageTarget, public SlotHost {
  private:
   void BuildConnectionListAndLogin();
   void ResetConnectionList();
-  void OnProxyDetect(SignalThread* thread);
+  void OnProxyDetect(ProxyDetector* detector);
   void OnServerTargets(const std::vector<SocketAddress>& addresses, uint32_t sequence);
-  void OnSrvDone(SignalThread* thread);
+  void OnSrvDone(ServerLookup* lookup);
   void LoginAccountAndConnectionSetting();
   void HandleConnectionPasswordError(const std::string& captcha);
   // The account service's token step for web-mail accounts, reporting to us.
@@ -124,8 +124,8 @@ class SignInManager : public SignInSink, public MessageTarget, public SlotHost {
   size_t index_ = 0;
   bool have_list_ = false;
   ProxySettings detected_proxy_;
-  AutoDetectProxy* detector_ = nullptr;
-  SrvLookup* srv_lookup_ = nullptr;
+  ProxyDetector* detector_ = nullptr;
+  ServerLookup* srv_lookup_ = nullptr;
   uint32_t sequence_ = 0;
   bool proxy_auth_required_ = false;
   // The account service's certificate was out of its validity: most likely our clock is off.

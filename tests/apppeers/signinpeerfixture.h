@@ -12,6 +12,7 @@
 
 #include "app/accountlist.h"
 #include "app/linux/proxydetect.h"
+#include "app/linux/systemsigninlookups.h"
 #include "app/loginmessages.h"
 #include "app/phoneapp.h"
 #include "app/settingsstore.h"
@@ -58,6 +59,7 @@ class SignInPeerFixture : public ::testing::Test, public SlotHost {
     manager_.reset();
     SignInManager::Environment env;
     env.app = &app_;
+    env.lookups = &lookups_;
     env.accounts = &accounts_;
     env.settings = &settings_;
     env.queue = ThreadRegistry::Current();
@@ -118,6 +120,7 @@ class SignInPeerFixture : public ::testing::Test, public SlotHost {
   MemorySecretStore secrets_;
   SettingsStore settings_{&registry_, kRoot, &secrets_};
   PhoneApp app_{nullptr, &settings_};
+  SystemSignInLookups lookups_;
   AccountList accounts_{&registry_, kRoot, &secrets_};
   LoginMessages messages_{LoginMessages::Language::kEnglish};
   std::unique_ptr<SignInManager> manager_;
