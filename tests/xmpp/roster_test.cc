@@ -402,7 +402,7 @@ TEST_F(InvitesRemainingTest, AnswerFromAContactIsIgnoredAndTheTimeLimitEndsTheTa
   session_.runner.PollTasks();  // well within the limit
   session_.Pump();
   EXPECT_EQ(session_.runner.task_count(), 2u);
-  task_->set_timeout(0);
+  task_->SetTimeout(0);
   session_.runner.PollTasks();
   session_.Pump();
   EXPECT_EQ(session_.runner.task_count(), 1u);
