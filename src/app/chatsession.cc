@@ -15,30 +15,31 @@
 namespace vexalo {
 
 ChatSession::ChatSession(XmppConnection* connection) : connection_(connection) {
-  roster_task_ = new RosterTask(connection);
-  roster_task_->SignalItemUpdated.Connect(this, &ChatSession::OnRosterItem);
-  roster_task_->SignalItemRemoved.Connect(this, &ChatSession::OnRosterRemoved);
-  roster_task_->SignalRosterEnd.Connect(this, [this] {
+  // The connection owns its tasks and ends them with itself; no pointer is kept.
+  auto* roster = new RosterTask(connection);
+  roster->SignalItemUpdated.Connect(this, &ChatSession::OnRosterItem);
+  roster->SignalItemRemoved.Connect(this, &ChatSession::OnRosterRemoved);
+  roster->SignalRosterEnd.Connect(this, [this] {
     roster_complete_ = true;
     SignalRosterComplete();
   });
-  roster_task_->SignalSubscribe.Connect(this, &ChatSession::OnSubscribe);
-  roster_task_->SignalSubscribed.Connect(
+  roster->SignalSubscribe.Connect(this, &ChatSession::OnSubscribe);
+  roster->SignalSubscribed.Connect(
       this, [this](const XmppAddress& from) { SignalSubscription(from, "subscribed"); });
-  roster_task_->SignalUnsubscribe.Connect(
+  roster->SignalUnsubscribe.Connect(
       this, [this](const XmppAddress& from) { SignalSubscription(from, "unsubscribe"); });
-  roster_task_->SignalUnsubscribed.Connect(
+  roster->SignalUnsubscribed.Connect(
       this, [this](const XmppAddress& from) { SignalSubscription(from, "unsubscribed"); });
-  roster_task_->Start();
-  roster_task_->Refresh();
+  roster->Start();
+  roster->Refresh();
 
-  presence_task_ = new PresenceReceiveTask(connection);
-  presence_task_->SignalPresence.Connect(this, &ChatSession::OnPresence);
-  presence_task_->Start();
+  auto* presence = new PresenceReceiveTask(connection);
+  presence->SignalPresence.Connect(this, &ChatSession::OnPresence);
+  presence->Start();
 
-  message_task_ = new MessageReceiveTask(connection, kLevelThird);
-  message_task_->SignalMessage.Connect(this, &ChatSession::OnMessage);
-  message_task_->Start();
+  auto* messages = new MessageReceiveTask(connection, kLevelThird);
+  messages->SignalMessage.Connect(this, &ChatSession::OnMessage);
+  messages->Start();
 
   mail_checker_ = std::make_unique<MailChecker>(connection);
   mail_checker_->SignalMailbox.Connect(this, &ChatSession::OnMailbox);

@@ -15,9 +15,6 @@ namespace vexalo {
 
 class MailChecker;
 struct Mailbox;
-class MessageReceiveTask;
-class PresenceReceiveTask;
-class RosterTask;
 class XmppConnection;
 
 // The services of one signed-in connection as the user interface meets them: the contact list
@@ -65,9 +62,6 @@ class ChatSession : public SlotHost {
   void SendSubscription(const XmppAddress& to, const std::string& type);
 
   XmppConnection* connection_;
-  RosterTask* roster_task_ = nullptr;
-  PresenceReceiveTask* presence_task_ = nullptr;
-  MessageReceiveTask* message_task_ = nullptr;
   std::unique_ptr<MailChecker> mail_checker_;
   std::map<XmppAddress, RosterItem> roster_;
   std::map<XmppAddress, PresenceStatus> presences_;

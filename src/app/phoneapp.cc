@@ -95,7 +95,7 @@ void PhoneApp::Login(LoginSettings settings) {
     return;
   }
   connection_->Start();
-  if (sink_ != nullptr) sink_->SetLoginState(1);
+  if (sink_ != nullptr) sink_->SetLoginState(LoginState::kConnecting);
 }
 
 void PhoneApp::Logout() {
@@ -114,7 +114,7 @@ void PhoneApp::OnConnectionState(EngineState state) {
   if (connection_ == nullptr) return;
   switch (state) {
     case EngineState::kOpening:
-      if (sink_ != nullptr) sink_->SetLoginState(2);
+      if (sink_ != nullptr) sink_->SetLoginState(LoginState::kAuthenticating);
       return;
     case EngineState::kOpen:
       signed_in_ = true;

@@ -3,12 +3,11 @@
 #include <memory>
 #include <string>
 
-#include "app/connectionattempt.h"
+#include "app/loginsettings.h"
 #include "app/serverusersettings.h"
+#include "app/signinclient.h"
 #include "base/runtime/queuetaskrunner.h"
-#include "base/runtime/secrettext.h"
 #include "base/runtime/signal.h"
-#include "xmpp/stream/preloginauthenticator.h"
 #include "xmpp/stream/streamengine.h"
 #include "xmpp/stream/xmppaddress.h"
 #include "xmpp/stream/xmpptrafficlog.h"
@@ -22,41 +21,24 @@ class SignInSink;
 class XmppConnection;
 struct Settings;
 
-// What one sign-in attempt connects with.
-struct LoginSettings {
-  XmppAddress account;  // node and domain
-  std::string resource;
-  SecretText password;
-  SecretText token;
-  bool tls_required = true;
-  ConnectionAttempt attempt;
-  // Extra CA certificates for private servers.
-  std::string ca_file;
-  // Verify the server's certificate for this name rather than the account's domain.
-  std::string tls_server_name;
-  // The account service's token exchange runs first (service accounts only).
-  std::unique_ptr<PreLoginAuthenticator> authenticator;
-};
-
 // The application object: owns the XMPP connection of the current attempt, follows its state
 // and reports to the sign-in manager; the services of a signed-in connection hang off it.
 // Created by PhoneWindow's constructor and deleted by its destructor.
-class PhoneApp : public SlotHost {
+class PhoneApp : public SignInClient, public SlotHost {
  public:
   PhoneApp(PhoneWindow* window, SettingsStore* settings);
   ~PhoneApp() override;
   PhoneApp(const PhoneApp&) = delete;
   PhoneApp& operator=(const PhoneApp&) = delete;
 
-  void SetSignInSink(SignInSink* sink) { sink_ = sink; }
-  // Starts one attempt; a running one is dropped first.
-  void Login(LoginSettings settings);
-  // Ends the connection in order.
-  void Logout();
-  // Drops the connection without a word to the server or the sink (the network is gone).
-  void Abandon() { DropConnection(); }
-  // A space on the stream, so that idle connections survive proxies and NATs.
-  void SendKeepAlive();
+  // SignInClient
+  void SetSignInSink(SignInSink* sink) override { sink_ = sink; }
+  void Login(LoginSettings settings) override;
+  void Logout() override;
+  void Abandon() override { DropConnection(); }
+  void SendKeepAlive() override;
+  bool HasConnection() const override { return connection_ != nullptr; }
+  StepTaskParent* task_parent() override { return &runner_; }
 
   bool IsSignedIn() const { return signed_in_; }
   XmppConnection* connection() const { return connection_; }

@@ -3,14 +3,11 @@
 #include <ctime>
 
 #include "app/accountauthserver.h"
-#include "app/linux/autodetectproxy.h"
-#include "app/linux/srvlookup.h"
-#include "app/phoneapp.h"
 #include "app/settingsstore.h"
 #include "base/net/dnslookuptask.h"
 #include "base/runtime/eventqueue.h"
-#include "base/runtime/loopthread.h"
 #include "base/runtime/logging.h"
+#include "base/runtime/loopthread.h"
 #include "base/runtime/threadregistry.h"
 #include "base/runtime/timeutils.h"
 #include "xmpp/accounttoken/idmoraauth.h"
@@ -25,40 +22,7 @@ SecretText ToSecret(const ProtectedString& text) {
   return secret;
 }
 
-const char* ProxyTypeName(ProxyType type) {
-  switch (type) {
-    case PROXY_NONE:
-      return "none";
-    case PROXY_HTTPS:
-      return "https";
-    case PROXY_SOCKS5:
-      return "socks5";
-    case PROXY_UNKNOWN:
-      return "unknown";
-  }
-  return "unknown";
-}
-
-// The stand-in for "no connection list could be built" among the connection errors.
-constexpr int kNoConnectionList = 10;
-
 }  // namespace
-
-const char* SignInManager::LoginStateName(int state) {
-  switch (state) {
-    case kSignedOut:
-      return "signed-out";
-    case kConnecting:
-      return "connecting";
-    case kAuthenticating:
-      return "authenticating";
-    case kSignedIn:
-      return "signed-in";
-    case kWaitingToReconnect:
-      return "reconnecting";
-  }
-  return "unknown";
-}
 
 SignInManager::SignInManager(Environment environment)
     : env_(std::move(environment)),
@@ -81,13 +45,13 @@ SignInManager::~SignInManager() {
 
 void SignInManager::StopDetection() {
   if (detector_ != nullptr) {
-    detector_->WorkDone.Disconnect(this);
-    detector_->Destroy();
+    detector_->SignalDetected.Disconnect(this);
+    detector_->Dispose();
     detector_ = nullptr;
   }
   if (srv_lookup_ != nullptr) {
-    srv_lookup_->WorkDone.Disconnect(this);
-    srv_lookup_->Destroy();
+    srv_lookup_->SignalDone.Disconnect(this);
+    srv_lookup_->Dispose();
     srv_lookup_ = nullptr;
   }
 }
@@ -146,10 +110,10 @@ void SignInManager::SignOut() {
   backoff_.Reset(env_.user_idle(), Now());
   StopDetection();
   ++sequence_;
-  if (env_.app->connection() != nullptr) {
+  if (env_.app->HasConnection()) {
     env_.app->Logout();
   } else {
-    SetLoginState(kSignedOut);
+    SetLoginState(LoginState::kSignedOut);
   }
 }
 
@@ -207,18 +171,18 @@ void SignInManager::BuildConnectionListAndLogin() {
     options = ProxyOptions();
     options.autodetect = false;
   }
-  detector_ = new AutoDetectProxy(options, server);
-  detector_->WorkDone.Connect(this, &SignInManager::OnProxyDetect);
+  detector_ = env_.lookups->NewProxyDetector(options, server);
+  detector_->SignalDetected.Connect(this, &SignInManager::OnProxyDetect);
   // Without anything to detect, the answer comes before Start returns.
   detector_->Start();
 }
 
-void SignInManager::OnProxyDetect(SignalThread* thread) {
-  if (thread != detector_) return;
+void SignInManager::OnProxyDetect(ProxyDetector* detector) {
+  if (detector != detector_) return;
   LOG(kVerbose) << "PhoneWindow::OnProxyDetect";
   detected_proxy_ = detector_->proxy();
-  detector_->WorkDone.Disconnect(this);
-  detector_->Destroy();
+  detector_->SignalDetected.Disconnect(this);
+  detector_->Dispose();
   detector_ = nullptr;
   const uint32_t sequence = ++sequence_;
   Account* account = ActiveAccount();
@@ -229,9 +193,9 @@ void SignInManager::OnProxyDetect(SignalThread* thread) {
         account->server_port != 0 ? static_cast<uint16_t>(account->server_port) : 5222;
     OnServerTargets({SocketAddress(account->server_host, port, false)}, sequence);
   } else if (IsServiceAccount()) {
-    auto* lookup = new DNSLookupTask(env_.app->runner(),
-                                     SocketAddress(env_.profile.xmpp_host, env_.profile.xmpp_port, false),
-                                     sequence);
+    auto* lookup = new DNSLookupTask(
+        env_.app->task_parent(),
+        SocketAddress(env_.profile.xmpp_host, env_.profile.xmpp_port, false), sequence);
     lookup->Resolved.Connect(this, [this](const std::vector<uint32_t>& addresses, uint16_t port,
                                           int, uint32_t tag) {
       std::vector<SocketAddress> targets;
@@ -244,17 +208,17 @@ void SignInManager::OnProxyDetect(SignalThread* thread) {
     });
     lookup->Start();
   } else {
-    srv_lookup_ = new SrvLookup(jid.DomainPart());
-    srv_lookup_->WorkDone.Connect(this, &SignInManager::OnSrvDone);
+    srv_lookup_ = env_.lookups->NewServerLookup(jid.DomainPart());
+    srv_lookup_->SignalDone.Connect(this, &SignInManager::OnSrvDone);
     srv_lookup_->Start();
   }
 }
 
-void SignInManager::OnSrvDone(SignalThread* thread) {
-  if (thread != srv_lookup_) return;
+void SignInManager::OnSrvDone(ServerLookup* lookup) {
+  if (lookup != srv_lookup_) return;
   std::vector<SocketAddress> targets = srv_lookup_->targets();
-  srv_lookup_->WorkDone.Disconnect(this);
-  srv_lookup_->Destroy();
+  srv_lookup_->SignalDone.Disconnect(this);
+  srv_lookup_->Dispose();
   srv_lookup_ = nullptr;
   if (targets.empty()) {
     targets.emplace_back(XmppAddress(env_.accounts->active()).DomainPart(), 5222, false);
@@ -278,7 +242,7 @@ void SignInManager::OnServerTargets(const std::vector<SocketAddress>& addresses,
   have_list_ = true;
   index_ = 0;
   if (list_.empty()) {
-    HandleConnectionError(static_cast<EngineError>(kNoConnectionList), "");
+    HandleConnectionError(EngineError::kNoConnectionList, "");
     return;
   }
   LoginAccountAndConnectionSetting();
@@ -304,7 +268,7 @@ void SignInManager::LoginAccountAndConnectionSetting() {
   const ConnectionAttempt& attempt = settings.attempt;
   LOG(kInfo) << "*** Attempting " << ConnectionAttempt::ProtocolName(attempt.protocol)
              << " connection to " << attempt.server.ToString() << " (via "
-             << ProxyTypeName(attempt.proxy.type) << " proxy @ " << attempt.proxy.address.ToString()
+             << ProxyToString(attempt.proxy.type) << " proxy @ " << attempt.proxy.address.ToString()
              << ")";
   env_.app->Login(std::move(settings));
 }
@@ -345,7 +309,7 @@ void SignInManager::OnFreshToken(const std::string& token) {
 
 void SignInManager::RefreshTokenIfDue() {
   if (env_.no_account_token || next_token_refresh_ms_ == 0 || Now() < next_token_refresh_ms_ ||
-      env_.app->connection() == nullptr || !have_list_ || index_ >= list_.size()) {
+      !env_.app->HasConnection() || !have_list_ || index_ >= list_.size()) {
     return;
   }
   next_token_refresh_ms_ = Now() + 24LL * 3600 * 1000;
@@ -358,26 +322,26 @@ void SignInManager::RefreshTokenIfDue() {
   token_refresher_->StartAuth(jid, ToSecret(account->password), "mail");
 }
 
-void SignInManager::SetLoginState(int state) {
+void SignInManager::SetLoginState(LoginState state) {
   state_ = state;
   switch (state) {
-    case kSignedOut:
+    case LoginState::kSignedOut:
       ResetConnectionList();
       Status(kMsgOffline);
       SignalShowSignInPage();
       break;
-    case kConnecting:
+    case LoginState::kConnecting:
       Status(kMsgConnecting);
       break;
-    case kAuthenticating:
+    case LoginState::kAuthenticating:
       Status(kMsgSigningIn);
       break;
-    case kWaitingToReconnect:
+    case LoginState::kWaitingToReconnect:
       env_.queue->Clear(this, kTimerBackoffReset);
       backoff_.StartWaiting(Now());
       Status(kMsgReconnecting);
       break;
-    default:
+    case LoginState::kSignedIn:
       break;
   }
   SignalLoginState(state);
@@ -396,32 +360,31 @@ void SignInManager::OnSignedIn(const XmppAddress& bound) {
     env_.queue->Clear(this, kTimerBackoffReset);
     env_.queue->PostAfter(kBackoffResetPeriodMs, this, kTimerBackoffReset);
   }
-  state_ = kSignedIn;
+  state_ = LoginState::kSignedIn;
   SignalStatus(env_.messages.Text(kMsgSignedIn, bound.WithoutResource().ToString()));
-  SignalLoginState(kSignedIn);
+  SignalLoginState(LoginState::kSignedIn);
 }
 
 void SignInManager::OnSignedOut() {
   // Signed out for a suspend: the reconnect waits for the resume.
-  if (suspended_ && state_ == kWaitingToReconnect) return;
-  SetLoginState(kSignedOut);
+  if (suspended_ && state_ == LoginState::kWaitingToReconnect) return;
+  SetLoginState(LoginState::kSignedOut);
 }
 
 void SignInManager::OnConnectionLost(EngineError error, bool conflict) {
   LOG(kInfo) << "Connection lost: " << EngineErrorName(error);
   if (conflict) {
     // Another sign-in with our resource: reconnecting would only throw that one out.
-    SetLoginState(kSignedOut);
+    SetLoginState(LoginState::kSignedOut);
     SignalError(env_.messages.Text(kMsgSignedInElsewhere), false);
     return;
   }
   // Not at once: a server that drops every new connection must not be hammered.
-  SetLoginState(kWaitingToReconnect);
+  SetLoginState(LoginState::kWaitingToReconnect);
 }
 
 void SignInManager::HandleConnectionError(EngineError error, const std::string& captcha) {
   LOG(kVerbose) << "PhoneWindow::HandleConnectionError";
-  const int code = static_cast<int>(error);
   if (error == EngineError::kAuthRejected) {
     HandleConnectionPasswordError(captcha);
     return;
@@ -433,7 +396,7 @@ void SignInManager::HandleConnectionError(EngineError error, const std::string& 
     return;
   }
   if (proxy_auth_required_) {
-    SetLoginState(kSignedOut);
+    SetLoginState(LoginState::kSignedOut);
     SignalError(env_.messages.Text(kMsgProxyAuthRequired), true);
     return;
   }
@@ -445,21 +408,21 @@ void SignInManager::HandleConnectionError(EngineError error, const std::string& 
     strftime(stamp, sizeof(stamp), "%H:%M:%S %d.%m.%Y [%z]", &local);
     LOG(kInfo) << "CheckClock @ " << stamp;
     backoff_.Reset(env_.user_idle(), Now());
-    SetLoginState(kSignedOut);
+    SetLoginState(LoginState::kSignedOut);
     SignalError(env_.messages.Text(kMsgClockExplanation), true);
     return;
   }
-  LOG(kInfo) << "Connection failed with error " << code;
+  LOG(kInfo) << "Connection failed with error " << static_cast<int>(error);
   Account* account = ActiveAccount();
   if (account != nullptr && account->known_good && env_.settings->Current().autorecon) {
-    SetLoginState(kWaitingToReconnect);
+    SetLoginState(LoginState::kWaitingToReconnect);
     return;
   }
-  SetLoginState(kSignedOut);
+  SetLoginState(LoginState::kSignedOut);
   int message = kMsgSignInFailed;
-  if (code == static_cast<int>(EngineError::kAuthFailed)) message = kMsgAuthenticationFailed;
-  if (code == static_cast<int>(EngineError::kBindFailed)) message = kMsgInternalServerError;
-  if (code == static_cast<int>(EngineError::kConnectionClosed) || code == kNoConnectionList) {
+  if (error == EngineError::kAuthFailed) message = kMsgAuthenticationFailed;
+  if (error == EngineError::kBindFailed) message = kMsgInternalServerError;
+  if (error == EngineError::kConnectionClosed || error == EngineError::kNoConnectionList) {
     message = kMsgNoConnection;
   }
   if (message == kMsgSignInFailed) {
@@ -480,7 +443,7 @@ void SignInManager::HandleConnectionPasswordError(const std::string& captcha) {
     LoginAccountAndConnectionSetting();
     return;
   }
-  SetLoginState(kSignedOut);
+  SetLoginState(LoginState::kSignedOut);
   if (!captcha.empty()) {
     captcha_challenge_ = captcha;
     Status(kMsgAccountLocked);
@@ -494,8 +457,8 @@ void SignInManager::HandleConnectionPasswordError(const std::string& captcha) {
 }
 
 void SignInManager::OnHousekeepingTick() {
-  if (state_ == kSignedIn) RefreshTokenIfDue();
-  if (state_ != kWaitingToReconnect) return;
+  if (state_ == LoginState::kSignedIn) RefreshTokenIfDue();
+  if (state_ != LoginState::kWaitingToReconnect) return;
   const ReconnectBackoff::Step step =
       backoff_.Tick(Now(), env_.network_alive(), suspended_, env_.user_idle());
   switch (step.action) {
@@ -515,11 +478,11 @@ void SignInManager::OnKeepAliveTick() { env_.app->SendKeepAlive(); }
 
 void SignInManager::OnSuspending() {
   suspended_ = true;
-  if (state_ == kSignedOut) return;
+  if (state_ == LoginState::kSignedOut) return;
   StopDetection();
   ++sequence_;
-  SetLoginState(kWaitingToReconnect);
-  if (env_.app->connection() != nullptr) env_.app->Logout();
+  SetLoginState(LoginState::kWaitingToReconnect);
+  if (env_.app->HasConnection()) env_.app->Logout();
 }
 
 void SignInManager::OnNetworkChanged(bool alive) {
@@ -528,11 +491,11 @@ void SignInManager::OnNetworkChanged(bool alive) {
     // The next housekeeping tick sees it come back and brings the attempt forward.
     return;
   }
-  if (state_ == kSignedOut || state_ == kWaitingToReconnect) return;
+  if (state_ == LoginState::kSignedOut || state_ == LoginState::kWaitingToReconnect) return;
   StopDetection();
   ++sequence_;
   env_.app->Abandon();
-  SetLoginState(kWaitingToReconnect);
+  SetLoginState(LoginState::kWaitingToReconnect);
 }
 
 void SignInManager::OnResumed() {

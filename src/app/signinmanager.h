@@ -11,19 +11,17 @@
 #include "app/loginmessages.h"
 #include "app/reconnectbackoff.h"
 #include "app/serviceprofile.h"
+#include "app/signinclient.h"
+#include "app/signinlookups.h"
 #include "app/signinsink.h"
 #include "base/runtime/queuedmessage.h"
 #include "base/runtime/signal.h"
 
 namespace vexalo {
 
-class AutoDetectProxy;
 class IdmoraAuth;
 class EventQueue;
-class PhoneApp;
 class SettingsStore;
-class SignalThread;
-class SrvLookup;
 
 // Decides how and when the client signs in: turns the active account into an ordered list of
 // connection attempts (detected proxy, resolved server addresses), tries them one after the
@@ -31,17 +29,10 @@ class SrvLookup;
 // keeps the stream alive, and follows suspend, resume and the network. Main thread only.
 class SignInManager : public SignInSink, public MessageTarget, public SlotHost {
  public:
-  enum LoginState {
-    kSignedOut = 0,
-    kConnecting = 1,
-    kAuthenticating = 2,
-    kSignedIn = 3,
-    kWaitingToReconnect = 4,
-  };
-  static const char* LoginStateName(int state);
-
   struct Environment {
-    PhoneApp* app = nullptr;
+    // The application object (PhoneApp) and where proxy and server answers come from.
+    SignInClient* app = nullptr;
+    SignInLookups* lookups = nullptr;
     AccountList* accounts = nullptr;
     SettingsStore* settings = nullptr;
     ServiceProfile profile = ServiceProfile::Defaults();
@@ -81,14 +72,14 @@ class SignInManager : public SignInSink, public MessageTarget, public SlotHost {
   // Store the accounts anew (after a settings change, before sign-in).
   void AccountStorageUpkeep();
 
-  int login_state() const { return state_; }
+  LoginState login_state() const { return state_; }
   const ConnectionList& connection_list() const { return list_; }
   const ReconnectBackoff& backoff() const { return backoff_; }
   const std::string& captcha_challenge() const { return captcha_challenge_; }
   void SetCaptchaAnswer(const std::string& answer) { captcha_answer_ = answer; }
 
   // SignInSink
-  void SetLoginState(int state) override;
+  void SetLoginState(LoginState state) override;
   void OnSignedIn(const XmppAddress& bound) override;
   void OnSignedOut() override;
   void OnConnectionLost(EngineError error, bool conflict) override;
@@ -98,7 +89,7 @@ class SignInManager : public SignInSink, public MessageTarget, public SlotHost {
   void HandleMessage(QueuedMessage* msg) override;
 
   // For the user interface.
-  Signal<int> SignalLoginState;
+  Signal<LoginState> SignalLoginState;
   // The status line.
   Signal<const std::string&> SignalStatus;
   // An error to show prominently (a dialog in a window); `retry` offers trying again.
@@ -108,9 +99,9 @@ class SignInManager : public SignInSink, public MessageTarget, public SlotHost {
  private:
   void BuildConnectionListAndLogin();
   void ResetConnectionList();
-  void OnProxyDetect(SignalThread* thread);
+  void OnProxyDetect(ProxyDetector* detector);
   void OnServerTargets(const std::vector<SocketAddress>& addresses, uint32_t sequence);
-  void OnSrvDone(SignalThread* thread);
+  void OnSrvDone(ServerLookup* lookup);
   void LoginAccountAndConnectionSetting();
   void HandleConnectionPasswordError(const std::string& captcha);
   // The account service's token step for web-mail accounts, reporting to us.
@@ -128,13 +119,13 @@ class SignInManager : public SignInSink, public MessageTarget, public SlotHost {
   // Jitter for the back-off and the token renewal (0..32767).
   ReconnectBackoff::Random random_;
   ReconnectBackoff backoff_;
-  int state_ = kSignedOut;
+  LoginState state_ = LoginState::kSignedOut;
   ConnectionList list_;
   size_t index_ = 0;
   bool have_list_ = false;
   ProxySettings detected_proxy_;
-  AutoDetectProxy* detector_ = nullptr;
-  SrvLookup* srv_lookup_ = nullptr;
+  ProxyDetector* detector_ = nullptr;
+  ServerLookup* srv_lookup_ = nullptr;
   uint32_t sequence_ = 0;
   bool proxy_auth_required_ = false;
   // The account service's certificate was out of its validity: most likely our clock is off.

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "app/loginstate.h"
 #include "xmpp/stream/streamengine.h"
 #include "xmpp/stream/xmppaddress.h"
 
@@ -11,7 +12,7 @@ namespace vexalo {
 class SignInSink {
  public:
   virtual ~SignInSink() = default;
-  virtual void SetLoginState(int state) = 0;
+  virtual void SetLoginState(LoginState state) = 0;
   virtual void OnSignedIn(const XmppAddress& bound) = 0;
   // The connection closed in order (signed out).
   virtual void OnSignedOut() = 0;

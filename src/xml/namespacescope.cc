@@ -1,11 +1,10 @@
 #include "xml/namespacescope.h"
 
+#include "text/asciitext.h"
 #include "xml/xmlconstants.h"
 
 namespace vexalo {
 namespace {
-
-char ToLowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
 bool IsAsciiLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 
@@ -32,8 +31,8 @@ void NamespaceScope::Clear() {
 }
 
 std::optional<std::string_view> NamespaceScope::UriForPrefix(std::string_view prefix) const {
-  if (prefix.size() > 2 && ToLowerAscii(prefix[0]) == 'x' && ToLowerAscii(prefix[1]) == 'm' &&
-      ToLowerAscii(prefix[2]) == 'l') {
+  if (prefix.size() > 2 && AsciiLower(prefix[0]) == 'x' && AsciiLower(prefix[1]) == 'm' &&
+      AsciiLower(prefix[2]) == 'l') {
     if (prefix == "xml") return kNsXml;
     if (prefix == "xmlns") return kNsXmlns;
     return std::nullopt;
@@ -110,7 +109,7 @@ std::string NamespaceScope::GuessPrefix(std::string_view uri) {
   while (first > 0 && IsAsciiLetter(uri[first - 1])) --first;
   size_t run = last - first;
   std::string prefix(uri.substr(first, run <= 4 ? run : 3));
-  for (char& c : prefix) c = ToLowerAscii(c);
+  for (char& c : prefix) c = AsciiLower(c);
   if (prefix.starts_with("xml")) return "ns";
   return prefix;
 }

@@ -7,6 +7,8 @@
 #include <new>
 #include <string>
 
+#include "text/asciitext.h"
+
 namespace vexalo {
 namespace {
 
@@ -15,11 +17,9 @@ constexpr char kEncoding[] = "UTF-8";
 // XML_Parse takes an int length.
 constexpr size_t kMaxExpatPiece = size_t{1} << 30;
 
-char ToLowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
 bool BeginsWithUtf8(const char* encoding) {
-  return ToLowerAscii(encoding[0]) == 'u' && ToLowerAscii(encoding[1]) == 't' &&
-         ToLowerAscii(encoding[2]) == 'f' && encoding[3] == '-' && encoding[4] == '8';
+  return AsciiLower(encoding[0]) == 'u' && AsciiLower(encoding[1]) == 't' &&
+         AsciiLower(encoding[2]) == 'f' && encoding[3] == '-' && encoding[4] == '8';
 }
 
 XmlErrorKind KindOfExpatError(XML_Error code) {

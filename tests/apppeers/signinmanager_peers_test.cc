@@ -92,7 +92,7 @@ class PeerSignInManagerTest : public SignInPeerFixture {
     return env;
   }
 
-  bool HasState(int state) const {
+  bool HasState(LoginState state) const {
     return std::find(states_.begin(), states_.end(), state) != states_.end();
   }
   std::optional<RegValue> StoredValue(const std::string& name) {
@@ -106,9 +106,10 @@ TEST_F(PeerSignInManagerTest, SignsInMarksTheAccountKnownGoodAndSignsOut) {
   ASSERT_TRUE(prosody->started()) << prosody->error();
   MakeManager(prosody->certificate());
   SignIn(kPassword, prosody->port());
-  ASSERT_TRUE(PumpUntilState(SignInManager::kSignedIn)) << testing::PrintToString(statuses_);
+  ASSERT_TRUE(PumpUntilState(LoginState::kSignedIn)) << testing::PrintToString(statuses_);
 
-  EXPECT_EQ(states_, (std::vector<int>{1, 2, 3}));
+  EXPECT_EQ(states_, (std::vector<LoginState>{LoginState::kConnecting, LoginState::kAuthenticating,
+                                              LoginState::kSignedIn}));
   EXPECT_TRUE(errors_.empty()) << errors_[0];
   EXPECT_EQ(statuses_.back(), "Signed in as alice@localhost");
   ASSERT_NE(app_.session(), nullptr);
@@ -135,14 +136,14 @@ TEST_F(PeerSignInManagerTest, SignsInMarksTheAccountKnownGoodAndSignsOut) {
       << log_.Matching("*** Attempting")[0];
 
   manager_->SignOut();
-  ASSERT_TRUE(PumpUntilState(SignInManager::kSignedOut, 5000));
+  ASSERT_TRUE(PumpUntilState(LoginState::kSignedOut, 5000));
   EXPECT_EQ(app_.connection(), nullptr);
   EXPECT_EQ(app_.session(), nullptr);
   EXPECT_TRUE(errors_.empty());
   EXPECT_EQ(statuses_.back(), Text(kMsgOffline));
   // No reconnect after signing out.
   PumpFor(1500);
-  EXPECT_EQ(manager_->login_state(), SignInManager::kSignedOut);
+  EXPECT_EQ(manager_->login_state(), LoginState::kSignedOut);
 }
 
 TEST_F(PeerSignInManagerTest, WrongPasswordClearsTheStoredPassword) {
@@ -153,8 +154,8 @@ TEST_F(PeerSignInManagerTest, WrongPasswordClearsTheStoredPassword) {
   ASSERT_TRUE(Pump([&] { return !errors_.empty(); }));
 
   EXPECT_EQ(errors_, std::vector<std::string>{Text(kMsgWrongPassword)});
-  EXPECT_EQ(manager_->login_state(), SignInManager::kSignedOut);
-  EXPECT_EQ(states_.back(), SignInManager::kSignedOut);
+  EXPECT_EQ(manager_->login_state(), LoginState::kSignedOut);
+  EXPECT_EQ(states_.back(), LoginState::kSignedOut);
   const Account& account = accounts_.Find(kJid);
   EXPECT_TRUE(account.password.empty());
   EXPECT_FALSE(account.known_good);
@@ -164,7 +165,7 @@ TEST_F(PeerSignInManagerTest, WrongPasswordClearsTheStoredPassword) {
   // Refused credentials are not tried again by themselves.
   PumpFor(1500);
   EXPECT_EQ(log_.Matching("*** Attempting").size(), 1u);
-  EXPECT_EQ(manager_->login_state(), SignInManager::kSignedOut);
+  EXPECT_EQ(manager_->login_state(), LoginState::kSignedOut);
 }
 
 TEST_F(PeerSignInManagerTest, ReconnectsWhenTheServerComesBack) {
@@ -173,24 +174,24 @@ TEST_F(PeerSignInManagerTest, ReconnectsWhenTheServerComesBack) {
   prosody.AddUser("alice", kPassword);
   MakeManager(prosody.certificate());
   SignIn(kPassword, prosody.port());
-  ASSERT_TRUE(PumpUntilState(SignInManager::kSignedIn));
+  ASSERT_TRUE(PumpUntilState(LoginState::kSignedIn));
   // Stopped at once, while the session's first requests are still being written: a write
   // failing over TLS must end the connection, not leave it "signed in" for ever.
 
   prosody.Stop();
-  ASSERT_TRUE(PumpUntilState(SignInManager::kWaitingToReconnect, 10000))
+  ASSERT_TRUE(PumpUntilState(LoginState::kWaitingToReconnect, 10000))
       << testing::PrintToString(states_);
   const Tick lost = state_times_.back();
   EXPECT_TRUE(errors_.empty()) << errors_[0];
   EXPECT_EQ(app_.session(), nullptr);
   ASSERT_TRUE(prosody.Restart()) << prosody.error();
-  ASSERT_TRUE(PumpUntilState(SignInManager::kSignedIn, 30000)) << testing::PrintToString(statuses_);
+  ASSERT_TRUE(PumpUntilState(LoginState::kSignedIn, 30000)) << testing::PrintToString(statuses_);
   // The first wait (5 s with no jitter) was counted down on the status line.
   EXPECT_NE(
       std::find(statuses_.begin(), statuses_.end(), messages_.Text(kMsgReconnectingInSeconds, 4)),
       statuses_.end())
       << testing::PrintToString(statuses_);
-  const auto connecting = std::find(states_.rbegin(), states_.rend(), SignInManager::kConnecting);
+  const auto connecting = std::find(states_.rbegin(), states_.rend(), LoginState::kConnecting);
   ASSERT_NE(connecting, states_.rend());
   EXPECT_GE(state_times_[states_.size() - 1 - (connecting - states_.rbegin())] - lost, 4500);
   EXPECT_TRUE(errors_.empty());
@@ -221,11 +222,11 @@ TEST_F(PeerSignInManagerTest, UnreachableServer) {
     accounts_.Find(kJid).known_good = c.known_good;
     SignIn(kPassword, port);
     ASSERT_TRUE(Pump([&] {
-      return !errors_.empty() || manager_->login_state() == SignInManager::kWaitingToReconnect;
+      return !errors_.empty() || manager_->login_state() == LoginState::kWaitingToReconnect;
     }));
     if (!c.reconnects) {
       EXPECT_EQ(errors_, std::vector<std::string>{Text(kMsgNoConnection)});
-      EXPECT_EQ(manager_->login_state(), SignInManager::kSignedOut);
+      EXPECT_EQ(manager_->login_state(), LoginState::kSignedOut);
       continue;
     }
     EXPECT_TRUE(errors_.empty());
@@ -235,12 +236,12 @@ TEST_F(PeerSignInManagerTest, UnreachableServer) {
     const size_t attempts = log_.Matching("*** Attempting").size();
     ASSERT_TRUE(Pump([&] { return log_.Matching("*** Attempting").size() > attempts; }, 8000));
     EXPECT_EQ(manager_->backoff().delay_ms(), 10000);
-    ASSERT_TRUE(PumpUntilState(SignInManager::kWaitingToReconnect, 5000));
+    ASSERT_TRUE(PumpUntilState(LoginState::kWaitingToReconnect, 5000));
     EXPECT_TRUE(errors_.empty());
     // The password stays for the next try.
     EXPECT_FALSE(accounts_.Find(kJid).password.empty());
     manager_->SignOut();
-    EXPECT_EQ(manager_->login_state(), SignInManager::kSignedOut);
+    EXPECT_EQ(manager_->login_state(), LoginState::kSignedOut);
   }
 }
 
@@ -271,7 +272,7 @@ TEST_F(PeerSignInManagerTest, SignsInThroughAnHttpProxyWithBasicAuthentication) 
   UseProxy(squid.address(), true, "alice", "wonderland");
   MakeManager(prosody->certificate());
   SignIn(kPassword, prosody->port());
-  ASSERT_TRUE(PumpUntilState(SignInManager::kSignedIn)) << testing::PrintToString(statuses_);
+  ASSERT_TRUE(PumpUntilState(LoginState::kSignedIn)) << testing::PrintToString(statuses_);
   // The first attempt, through the proxy, made it.
   const std::vector<std::string> attempts = log_.Matching("*** Attempting");
   ASSERT_EQ(attempts.size(), 1u);
@@ -290,7 +291,7 @@ TEST_F(PeerSignInManagerTest, SignsInThroughSocks5WithUserAndPassword) {
   UseProxy(dante.address(), true, "vexalosignin", "r4bbit-hole");
   MakeManager(prosody->certificate());
   SignIn(kPassword, prosody->port());
-  ASSERT_TRUE(PumpUntilState(SignInManager::kSignedIn)) << testing::PrintToString(statuses_);
+  ASSERT_TRUE(PumpUntilState(LoginState::kSignedIn)) << testing::PrintToString(statuses_);
   const std::vector<std::string> attempts = log_.Matching("*** Attempting");
   ASSERT_EQ(attempts.size(), 1u);
   EXPECT_NE(attempts[0].find("(via socks5 proxy @ " + dante.address().ToString() + ")"),
@@ -307,7 +308,7 @@ TEST_F(PeerSignInManagerTest, ProxyThatWantsCredentialsWeDoNotHave) {
   SignIn(kPassword, FreeLoopbackPort());
   ASSERT_TRUE(Pump([&] { return !errors_.empty(); }));
   EXPECT_EQ(errors_, std::vector<std::string>{Text(kMsgProxyAuthRequired)});
-  EXPECT_EQ(manager_->login_state(), SignInManager::kSignedOut);
+  EXPECT_EQ(manager_->login_state(), LoginState::kSignedOut);
   EXPECT_EQ(log_.Matching("*** Attempting").size(), 2u);
 }
 
@@ -316,20 +317,20 @@ TEST_F(PeerSignInManagerTest, AnotherSignInWithOurResourceTakesOverForGood) {
   ASSERT_TRUE(prosody->started()) << prosody->error();
   MakeManager(prosody->certificate());
   SignIn(kPassword, prosody->port());
-  ASSERT_TRUE(PumpUntilState(SignInManager::kSignedIn));
+  ASSERT_TRUE(PumpUntilState(LoginState::kSignedIn));
 
   QueueTaskRunner runner;
   LiveClient other(&runner, LocalServerSettings(prosody->port(), "alice", kPassword, kResource),
                    prosody->certificate());
   ASSERT_TRUE(Pump([&] { return !errors_.empty(); }));
   EXPECT_EQ(errors_, std::vector<std::string>{Text(kMsgSignedInElsewhere)});
-  EXPECT_EQ(manager_->login_state(), SignInManager::kSignedOut);
+  EXPECT_EQ(manager_->login_state(), LoginState::kSignedOut);
   EXPECT_EQ(app_.session(), nullptr);
   ASSERT_TRUE(Pump([&] { return other.Open() || other.Closed(); }));
   EXPECT_TRUE(other.Open());
   // Well past the first reconnect delay: still signed out, no new attempt.
   PumpFor(6000);
-  EXPECT_EQ(manager_->login_state(), SignInManager::kSignedOut);
+  EXPECT_EQ(manager_->login_state(), LoginState::kSignedOut);
   EXPECT_EQ(log_.Matching("*** Attempting").size(), 1u);
   EXPECT_TRUE(other.Open());
 }
@@ -339,23 +340,23 @@ TEST_F(PeerSignInManagerTest, SuspendHoldsTheReconnectUntilResume) {
   ASSERT_TRUE(prosody->started()) << prosody->error();
   MakeManager(prosody->certificate());
   SignIn(kPassword, prosody->port());
-  ASSERT_TRUE(PumpUntilState(SignInManager::kSignedIn));
+  ASSERT_TRUE(PumpUntilState(LoginState::kSignedIn));
 
   manager_->OnSuspending();
-  EXPECT_EQ(manager_->login_state(), SignInManager::kWaitingToReconnect);
+  EXPECT_EQ(manager_->login_state(), LoginState::kWaitingToReconnect);
   // Well past the 5 s delay: the connection is gone, the status says suspended, no attempt.
   PumpFor(6000);
   EXPECT_EQ(app_.connection(), nullptr);
-  EXPECT_EQ(manager_->login_state(), SignInManager::kWaitingToReconnect);
+  EXPECT_EQ(manager_->login_state(), LoginState::kWaitingToReconnect);
   EXPECT_EQ(statuses_.back(), Text(kMsgSuspended));
   EXPECT_EQ(log_.Matching("*** Attempting").size(), 1u);
   EXPECT_TRUE(errors_.empty());
 
   const Tick resumed = TickNow();
   manager_->OnResumed();
-  ASSERT_TRUE(PumpUntilState(SignInManager::kSignedIn));
+  ASSERT_TRUE(PumpUntilState(LoginState::kSignedIn));
   // The attempt waited for the fresh first delay (5 s with no jitter).
-  const auto connecting = std::find(states_.rbegin(), states_.rend(), SignInManager::kConnecting);
+  const auto connecting = std::find(states_.rbegin(), states_.rend(), LoginState::kConnecting);
   ASSERT_NE(connecting, states_.rend());
   const Tick attempt = state_times_[states_.size() - 1 - (connecting - states_.rbegin())];
   EXPECT_GE(attempt - resumed, 5000);
@@ -373,7 +374,7 @@ TEST_F(PeerSignInManagerTest, TurningAccountStorageOffRemovesAccountsAndPassword
   ASSERT_TRUE(window.Create());
   Watch(window.signin(), false);
   window.signin()->SignIn(kJid, SecretText::FromClearText(kPassword), "127.0.0.1", prosody->port());
-  ASSERT_TRUE(PumpUntilState(SignInManager::kSignedIn));
+  ASSERT_TRUE(PumpUntilState(LoginState::kSignedIn));
   ASSERT_TRUE(PasswordKept());
   ASSERT_TRUE(registry_.Read().KeyExists(kAccountKey));
 
@@ -393,11 +394,11 @@ TEST_F(PeerSignInManagerTest, TurningAccountStorageOffRemovesAccountsAndPassword
   EXPECT_FALSE(registry_.Read().KeyExists(std::string(kRoot) + "\\Accounts"));
   // Signing in goes on; nothing is written back by the following ticks.
   PumpFor(1200);
-  EXPECT_EQ(window.signin()->login_state(), SignInManager::kSignedIn);
+  EXPECT_EQ(window.signin()->login_state(), LoginState::kSignedIn);
   EXPECT_FALSE(registry_.Read().KeyExists(std::string(kRoot) + "\\Accounts"));
   EXPECT_FALSE(PasswordKept());
   window.signin()->SignOut();
-  ASSERT_TRUE(PumpUntilState(SignInManager::kSignedOut, 5000));
+  ASSERT_TRUE(PumpUntilState(LoginState::kSignedOut, 5000));
   EXPECT_FALSE(registry_.Read().KeyExists(std::string(kRoot) + "\\Accounts"));
   EXPECT_FALSE(PasswordKept());
 }
@@ -423,7 +424,7 @@ TEST_F(PeerSignInManagerTest, MailNoticeOptionIsStoredInTheServersCopyOfTheSetti
     auto sign_in = [&] {
       window.signin()->SignIn(kJid, SecretText::FromClearText(kPassword), "127.0.0.1",
                               prosody.port());
-      ASSERT_TRUE(PumpUntilState(SignInManager::kSignedIn));
+      ASSERT_TRUE(PumpUntilState(LoginState::kSignedIn));
       ASSERT_NE(window.app()->server_settings(), nullptr);
       // The read is answered either way: values, or an error from a plain server.
       PumpFor(500);
@@ -440,9 +441,9 @@ TEST_F(PeerSignInManagerTest, MailNoticeOptionIsStoredInTheServersCopyOfTheSetti
     set_mail_note(kNoteOff);
     EXPECT_EQ(log_.Matching("nothing stored").size(), c.server_keeps_settings ? 0u : 1u);
     EXPECT_TRUE(log_.Matching("refused the settings").empty());
-    EXPECT_EQ(window.signin()->login_state(), SignInManager::kSignedIn);
+    EXPECT_EQ(window.signin()->login_state(), LoginState::kSignedIn);
     window.signin()->SignOut();
-    ASSERT_TRUE(PumpUntilState(SignInManager::kSignedOut, 5000));
+    ASSERT_TRUE(PumpUntilState(LoginState::kSignedOut, 5000));
 
     sign_in();
     ServerUserSettings* server = window.app()->server_settings();
@@ -456,7 +457,7 @@ TEST_F(PeerSignInManagerTest, MailNoticeOptionIsStoredInTheServersCopyOfTheSetti
       EXPECT_FALSE(server->known());
     }
     window.signin()->SignOut();
-    ASSERT_TRUE(PumpUntilState(SignInManager::kSignedOut, 5000));
+    ASSERT_TRUE(PumpUntilState(LoginState::kSignedOut, 5000));
     set_mail_note(kNoteDefault);
   }
 }

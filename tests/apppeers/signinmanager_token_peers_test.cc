@@ -135,7 +135,7 @@ class PeerSignInTokenTest : public SignInPeerFixture {
     const size_t errors = errors_.size();
     const size_t statuses = statuses_.size();
     return Pump([&] {
-      return errors_.size() > errors || manager_->login_state() == SignInManager::kSignedIn ||
+      return errors_.size() > errors || manager_->login_state() == LoginState::kSignedIn ||
              (statuses_.size() > statuses && statuses_.back() == Text(kMsgAccountLocked));
     });
   }
@@ -156,9 +156,10 @@ TEST_F(PeerSignInTokenTest, TokenCarriesReconnectsAndAStaleOneIsReplacedWithTheP
   ASSERT_TRUE(prosody.started()) << prosody.error();
   const int issued = service_->Requests("/accounts/IssueAuthToken");
   SignIn(kDave, kDavePassword, prosody);
-  ASSERT_TRUE(PumpUntilState(SignInManager::kSignedIn)) << testing::PrintToString(statuses_);
+  ASSERT_TRUE(PumpUntilState(LoginState::kSignedIn)) << testing::PrintToString(statuses_);
 
-  EXPECT_EQ(states_, (std::vector<int>{1, 2, 3}));
+  EXPECT_EQ(states_, (std::vector<LoginState>{LoginState::kConnecting, LoginState::kAuthenticating,
+                                              LoginState::kSignedIn}));
   EXPECT_TRUE(errors_.empty()) << testing::PrintToString(errors_);
   EXPECT_EQ(statuses_.back(), "Signed in as dave@lettrio.com");
   EXPECT_EQ(app_.bound_address().ToString(), std::string(kDave) + "/" + kResource);
@@ -172,10 +173,10 @@ TEST_F(PeerSignInTokenTest, TokenCarriesReconnectsAndAStaleOneIsReplacedWithTheP
 
   // The server restarts: the reconnect presents the kept token and asks the service nothing.
   prosody.Stop();
-  ASSERT_TRUE(PumpUntilState(SignInManager::kWaitingToReconnect, 10000))
+  ASSERT_TRUE(PumpUntilState(LoginState::kWaitingToReconnect, 10000))
       << testing::PrintToString(states_);
   ASSERT_TRUE(prosody.Restart()) << prosody.error();
-  ASSERT_TRUE(PumpUntilState(SignInManager::kSignedIn, 30000)) << testing::PrintToString(statuses_);
+  ASSERT_TRUE(PumpUntilState(LoginState::kSignedIn, 30000)) << testing::PrintToString(statuses_);
   EXPECT_EQ(View(prosody, kDave).accepted, 2);
   EXPECT_EQ(service_->Requests("/accounts/ClientAuth"), sign_ins);
   EXPECT_EQ(service_->Requests("/accounts/IssueAuthToken"), issued + 1);
@@ -185,9 +186,9 @@ TEST_F(PeerSignInTokenTest, TokenCarriesReconnectsAndAStaleOneIsReplacedWithTheP
   // brings a new token; the user sees nothing of it.
   service_->RevokeTokens();
   prosody.Stop();
-  ASSERT_TRUE(PumpUntilState(SignInManager::kWaitingToReconnect, 10000));
+  ASSERT_TRUE(PumpUntilState(LoginState::kWaitingToReconnect, 10000));
   ASSERT_TRUE(prosody.Restart()) << prosody.error();
-  ASSERT_TRUE(PumpUntilState(SignInManager::kSignedIn, 30000)) << testing::PrintToString(statuses_);
+  ASSERT_TRUE(PumpUntilState(LoginState::kSignedIn, 30000)) << testing::PrintToString(statuses_);
   EXPECT_EQ(View(prosody, kDave).refused, 1);
   EXPECT_EQ(View(prosody, kDave).accepted, 3);
   EXPECT_EQ(service_->Requests("/accounts/ClientAuth"), sign_ins + 1);
@@ -205,13 +206,13 @@ TEST_F(PeerSignInTokenTest, TokenCarriesReconnectsAndAStaleOneIsReplacedWithTheP
 
   // Signing out lets go of the token.
   manager_->SignOut();
-  ASSERT_TRUE(PumpUntilState(SignInManager::kSignedOut, 5000));
+  ASSERT_TRUE(PumpUntilState(LoginState::kSignedOut, 5000));
   EXPECT_EQ(accounts_.Find(kDave).token, "");
 }
 
 TEST_F(PeerSignInTokenTest, TokenIsRenewedWhileSignedInWhenItIsDue) {
   SignIn(kDave, kDavePassword, *prosody_);
-  ASSERT_TRUE(PumpUntilState(SignInManager::kSignedIn)) << testing::PrintToString(statuses_);
+  ASSERT_TRUE(PumpUntilState(LoginState::kSignedIn)) << testing::PrintToString(statuses_);
   const std::string first = accounts_.Find(kDave).token;
   ASSERT_EQ(first, service_->LastToken(kDave));
   const int streams = View(*prosody_, kDave).streams;
@@ -243,7 +244,7 @@ TEST_F(PeerSignInTokenTest, TokenIsRenewedWhileSignedInWhenItIsDue) {
       EXPECT_EQ(service_->Requests("/accounts/ClientAuth"), sign_ins);
     }
     // Renewing leaves the connection alone.
-    EXPECT_EQ(manager_->login_state(), SignInManager::kSignedIn);
+    EXPECT_EQ(manager_->login_state(), LoginState::kSignedIn);
     EXPECT_EQ(View(*prosody_, kDave).streams, streams);
   }
   EXPECT_NE(accounts_.Find(kDave).token, first);
@@ -252,12 +253,12 @@ TEST_F(PeerSignInTokenTest, TokenIsRenewedWhileSignedInWhenItIsDue) {
 
 TEST_F(PeerSignInTokenTest, SigningOutCutsARenewalShort) {
   SignIn(kDave, kDavePassword, *prosody_);
-  ASSERT_TRUE(PumpUntilState(SignInManager::kSignedIn)) << testing::PrintToString(statuses_);
+  ASSERT_TRUE(PumpUntilState(LoginState::kSignedIn)) << testing::PrintToString(statuses_);
   // The renewal is due and starts at this tick; the user signs out before it is back.
   clock_offset_ms_ = 6 * kDayMs;
   manager_->OnHousekeepingTick();
   manager_->SignOut();
-  ASSERT_TRUE(PumpUntilState(SignInManager::kSignedOut, 5000));
+  ASSERT_TRUE(PumpUntilState(LoginState::kSignedOut, 5000));
   // Long enough for an exchange over loopback to come back: it must not bring the token back.
   PumpFor(1500);
   EXPECT_EQ(accounts_.Find(kDave).token, "");
@@ -270,7 +271,7 @@ TEST_F(PeerSignInTokenTest, CaptchaAnswerGoesWithTheNextSignInOnly) {
   // No dialog: the status says the account is locked, and the challenge waits for the UI.
   EXPECT_TRUE(errors_.empty()) << testing::PrintToString(errors_);
   EXPECT_EQ(statuses_.back(), Text(kMsgAccountLocked));
-  EXPECT_EQ(manager_->login_state(), SignInManager::kSignedOut);
+  EXPECT_EQ(manager_->login_state(), LoginState::kSignedOut);
   CaptchaChallenge challenge = CaptchaChallenge::Parse(manager_->captcha_challenge());
   ASSERT_TRUE(challenge.required()) << manager_->captcha_challenge();
   EXPECT_EQ(challenge.image_path, "/accounts/Captcha?ctoken=" + challenge.token);
@@ -300,7 +301,7 @@ TEST_F(PeerSignInTokenTest, CaptchaAnswerGoesWithTheNextSignInOnly) {
         << sent;
     EXPECT_TRUE(errors_.empty()) << testing::PrintToString(errors_);
     if (c.signed_in) {
-      EXPECT_EQ(manager_->login_state(), SignInManager::kSignedIn);
+      EXPECT_EQ(manager_->login_state(), LoginState::kSignedIn);
       EXPECT_EQ(manager_->captcha_challenge(), "");
       EXPECT_EQ(View(*prosody_, kCarol).accepted, server.accepted + 1);
       EXPECT_EQ(accounts_.Find(kCarol).token, service_->LastToken(kCarol));
@@ -315,7 +316,7 @@ TEST_F(PeerSignInTokenTest, CaptchaAnswerGoesWithTheNextSignInOnly) {
   // The answer was used up: the next sign-in goes without it (and this service wants one
   // every time).
   manager_->SignOut();
-  ASSERT_TRUE(PumpUntilState(SignInManager::kSignedOut, 5000));
+  ASSERT_TRUE(PumpUntilState(LoginState::kSignedOut, 5000));
   manager_->SignIn(kCarol, SecretText(), "127.0.0.1", prosody_->port());
   ASSERT_TRUE(PumpUntilSettled());
   const std::string sent = LastRequest(*service_, "/accounts/ClientAuth");
@@ -350,7 +351,7 @@ TEST_F(PeerSignInTokenTest, RefusedOrUndecidedCredentialsNeverReachTheServer) {
     ASSERT_TRUE(Pump([&] { return !errors_.empty(); }));
     EXPECT_EQ(errors_, std::vector<std::string>{Text(c.message)});
     EXPECT_EQ(retry_offered_, std::vector<bool>{c.retry});
-    EXPECT_EQ(manager_->login_state(), SignInManager::kSignedOut);
+    EXPECT_EQ(manager_->login_state(), LoginState::kSignedOut);
     const Account& account = accounts_.Find(c.account);
     EXPECT_EQ(!account.password.empty(), c.password_kept);
     EXPECT_EQ(account.token, "");
@@ -359,7 +360,7 @@ TEST_F(PeerSignInTokenTest, RefusedOrUndecidedCredentialsNeverReachTheServer) {
     EXPECT_EQ(View(*prosody_, c.account).streams, streams);
     // Nor a try of its own later.
     PumpFor(1200);
-    EXPECT_EQ(manager_->login_state(), SignInManager::kSignedOut);
+    EXPECT_EQ(manager_->login_state(), LoginState::kSignedOut);
     EXPECT_EQ(View(*prosody_, c.account).streams, streams);
   }
   EXPECT_EQ(log_.text().find("CheckClock"), std::string::npos);
@@ -397,7 +398,7 @@ TEST_F(PeerSignInTokenTest, ServiceCertificateOutOfDateMakesTheClockSuspect) {
     ASSERT_TRUE(Pump([&] { return !errors_.empty(); }));
     EXPECT_EQ(errors_, std::vector<std::string>{Text(c.message)});
     EXPECT_EQ(retry_offered_, std::vector<bool>{true});
-    EXPECT_EQ(manager_->login_state(), SignInManager::kSignedOut);
+    EXPECT_EQ(manager_->login_state(), LoginState::kSignedOut);
     const std::string log = log_.text().substr(logged);
     EXPECT_EQ(std::regex_search(log, check_clock), c.clock_checked) << log;
     EXPECT_EQ(Count(log, "CheckClock @"), c.clock_checked ? 1 : 0);
@@ -409,10 +410,10 @@ TEST_F(PeerSignInTokenTest, ServiceCertificateOutOfDateMakesTheClockSuspect) {
     // Retry once the service presents a good certificate again: signed in.
     AccountAuthServer::Set(service_->address());
     SignIn(kDave, "", *prosody_);
-    ASSERT_TRUE(PumpUntilState(SignInManager::kSignedIn)) << testing::PrintToString(statuses_);
+    ASSERT_TRUE(PumpUntilState(LoginState::kSignedIn)) << testing::PrintToString(statuses_);
     EXPECT_EQ(errors_.size(), 1u);
     manager_->SignOut();
-    ASSERT_TRUE(PumpUntilState(SignInManager::kSignedOut, 5000));
+    ASSERT_TRUE(PumpUntilState(LoginState::kSignedOut, 5000));
   }
 }
 

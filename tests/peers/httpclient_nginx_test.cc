@@ -381,8 +381,7 @@ TEST_F(PeerNginxTest, BackgroundRequestReportsToItsOwner) {
     p.verb = "GET";
   });
   ASSERT_TRUE(owner.done);
-  EXPECT_TRUE(job->result().completed);
-  EXPECT_FALSE(job->result().error);
+  EXPECT_EQ(job->result().outcome, AsyncHttpRequest::Outcome::kCompleted);
   EXPECT_EQ(job->result().status, 200);
   ASSERT_TRUE(job->result().response);
   EXPECT_EQ(job->result().response->data(), nginx_.small());
@@ -400,7 +399,7 @@ TEST_F(PeerNginxTest, BackgroundRequestReportsToItsOwner) {
     p.fail_redirect = true;
   });
   ASSERT_TRUE(owner2.done);
-  EXPECT_TRUE(job->result().completed);
+  EXPECT_EQ(job->result().outcome, AsyncHttpRequest::Outcome::kCompleted);
   EXPECT_EQ(job->result().status, 303);
   EXPECT_EQ(job->result().location, nginx_.http("/method"));
   job->Release();
@@ -417,7 +416,7 @@ TEST_F(PeerNginxTest, BackgroundRequestUploadsAnUnsizedBody) {
     p.body = std::make_unique<UnsizedStream>(Pattern(100000), false);
   });
   ASSERT_TRUE(owner.done);
-  EXPECT_TRUE(job->result().completed);
+  EXPECT_EQ(job->result().outcome, AsyncHttpRequest::Outcome::kCompleted);
   EXPECT_EQ(job->result().status, 200);
   ASSERT_TRUE(job->result().response);
   EXPECT_EQ(job->result().response->data(), "100000");
@@ -458,13 +457,13 @@ TEST(PeerBackgroundRequestTest, ProxyChallengeResendsOnlyABodyThatCanStartOver) 
     ASSERT_TRUE(owner.done);
     const std::string framed = "8\r\nthe body\r\n0\r\n\r\n";
     if (rewind) {
-      EXPECT_TRUE(job->result().completed);
+      EXPECT_EQ(job->result().outcome, AsyncHttpRequest::Outcome::kCompleted);
       EXPECT_EQ(job->result().status, 200);
       ASSERT_EQ(heard.size(), 2u);
       EXPECT_TRUE(heard[1].ends_with("\r\n\r\n" + framed)) << heard[1];
     } else {
       // Sending the body again would send nothing of it: the job fails instead.
-      EXPECT_FALSE(job->result().completed);
+      EXPECT_EQ(job->result().outcome, AsyncHttpRequest::Outcome::kFailed);
       EXPECT_EQ(job->result().http_error, HERR_STREAM);
       EXPECT_EQ(heard.size(), 1u);
     }
@@ -482,9 +481,7 @@ TEST(PeerBackgroundRequestTest, TimesOutAgainstASilentServer) {
     p.timeout_ms = 300;
   });
   ASSERT_TRUE(owner.done);
-  EXPECT_FALSE(job->result().completed);
-  EXPECT_TRUE(job->result().timed_out);
-  EXPECT_TRUE(job->result().error);
+  EXPECT_EQ(job->result().outcome, AsyncHttpRequest::Outcome::kTimedOut);
   job->Release();
 }
 

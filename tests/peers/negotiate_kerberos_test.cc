@@ -232,7 +232,7 @@ TEST_F(PeerNegotiateKerberosTest, BackgroundRequestAuthenticatesAGetWithATicketO
     LoopThread* self = ThreadRegistry::Current();
     for (int i = 0; i < 1200 && !owner.done; ++i) self->RunFor(10);
     ASSERT_TRUE(owner.done);
-    EXPECT_TRUE(job->result().completed);
+    EXPECT_EQ(job->result().outcome, AsyncHttpRequest::Outcome::kCompleted);
     EXPECT_EQ(job->result().status, c.status);
     if (c.status == 200) {
       ++passed;

@@ -12,6 +12,7 @@
 
 #include "app/accountlist.h"
 #include "app/linux/proxydetect.h"
+#include "app/linux/systemsigninlookups.h"
 #include "app/loginmessages.h"
 #include "app/phoneapp.h"
 #include "app/settingsstore.h"
@@ -58,6 +59,7 @@ class SignInPeerFixture : public ::testing::Test, public SlotHost {
     manager_.reset();
     SignInManager::Environment env;
     env.app = &app_;
+    env.lookups = &lookups_;
     env.accounts = &accounts_;
     env.settings = &settings_;
     env.queue = ThreadRegistry::Current();
@@ -74,7 +76,7 @@ class SignInPeerFixture : public ::testing::Test, public SlotHost {
   void Watch(SignInManager* manager, bool tick = true) {
     watched_ = manager;
     tick_ = tick;
-    manager->SignalLoginState.Connect(this, [this](int state) {
+    manager->SignalLoginState.Connect(this, [this](LoginState state) {
       states_.push_back(state);
       state_times_.push_back(TickNow());
     });
@@ -106,7 +108,7 @@ class SignInPeerFixture : public ::testing::Test, public SlotHost {
     const Tick end = TickNow() + ms;
     Pump([&] { return TickNow() >= end; }, ms + 1000);
   }
-  bool PumpUntilState(int state, int limit_ms = 20000) {
+  bool PumpUntilState(LoginState state, int limit_ms = 20000) {
     return Pump([&] { return watched_->login_state() == state; }, limit_ms);
   }
 
@@ -118,13 +120,14 @@ class SignInPeerFixture : public ::testing::Test, public SlotHost {
   MemorySecretStore secrets_;
   SettingsStore settings_{&registry_, kRoot, &secrets_};
   PhoneApp app_{nullptr, &settings_};
+  SystemSignInLookups lookups_;
   AccountList accounts_{&registry_, kRoot, &secrets_};
   LoginMessages messages_{LoginMessages::Language::kEnglish};
   std::unique_ptr<SignInManager> manager_;
   SignInManager* watched_ = nullptr;
   bool tick_ = true;
 
-  std::vector<int> states_;
+  std::vector<LoginState> states_;
   std::vector<Tick> state_times_;
   std::vector<std::string> statuses_;
   std::vector<std::string> errors_;

@@ -279,26 +279,6 @@ TEST(RosterItemTest, SubscriptionAskAndFlags) {
   }
 }
 
-TEST(RosterItemTest, ReadDecimal) {
-  struct Case {
-    const char* text;
-    bool ok;
-    int32_t value;
-  };
-  const Case cases[] = {
-      {"0", true, 0},        {"42", true, 42},     {"  7", true, 7},       {"\t-3", true, -3},
-      {"+8", true, 8},       {"12abc", true, 12},  {"", false, 0},         {"-", false, 0},
-      {"abc", false, 0},     {" - 3", false, 0},   {"128", false, 0},      {"-129", false, 0},
-      {"127", true, 127},    {"-128", true, -128}, {"00000000000000000000000000001", true, 1},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.text);
-    int32_t value = -999;
-    EXPECT_EQ(RosterItem::ReadDecimal(c.text, -128, 127, &value), c.ok);
-    EXPECT_EQ(value, c.ok ? c.value : -999);
-  }
-}
-
 TEST(RosterSetTaskTest, ChangesGoOutInOneIqAndFollowUpsWaitForTheAnswer) {
   SignedInConnection session;
   auto* task = new RosterSetTask(session.connection());  // id "2"
@@ -422,7 +402,7 @@ TEST_F(InvitesRemainingTest, AnswerFromAContactIsIgnoredAndTheTimeLimitEndsTheTa
   session_.runner.PollTasks();  // well within the limit
   session_.Pump();
   EXPECT_EQ(session_.runner.task_count(), 2u);
-  task_->set_timeout(0);
+  task_->SetTimeout(0);
   session_.runner.PollTasks();
   session_.Pump();
   EXPECT_EQ(session_.runner.task_count(), 1u);

@@ -24,6 +24,7 @@ constexpr ProxyType kProbeList[] = {PROXY_HTTPS, PROXY_UNKNOWN};
 
 AutoDetectProxy::AutoDetectProxy(const ProxyOptions& options, const SocketAddress& server)
     : owner_(ThreadRegistry::Current()) {
+  WorkDone.Connect(this, [this](SignalThread*) { SignalDetected(this); });
   if (options.autodetect) {
     target_ = "https://" + server.IPAsString() + ":" + std::to_string(server.port()) + "/";
   } else if (!options.host.empty()) {

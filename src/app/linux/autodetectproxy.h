@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 
+#include "app/proxydetector.h"
 #include "base/proxy/proxysettings.h"
 #include "base/runtime/signal.h"
 #include "base/runtime/signalthread.h"
@@ -14,21 +15,12 @@ namespace vexalo {
 class EventQueue;
 class EventSocket;
 
-// The user's proxy options, as the settings hold them.
-struct ProxyOptions {
-  bool autodetect = true;
-  std::string host;
-  uint16_t port = 0;
-  bool use_auth = false;
-  std::string username;
-  SecretText password;
-};
-
 // Finds the proxy to reach the XMPP server before a sign-in: asks the machine's configuration
 // on a worker thread (when auto-detection is on), then, for a proxy of unknown kind, probes it
 // on the owner thread to tell an HTTP proxy from a SOCKS5 proxy. WorkDone fires on the owner
-// thread with the answer in proxy(). Dispose of it with Destroy.
-class AutoDetectProxy : public SignalThread, public SlotHost {
+// thread with the answer in proxy(), and so does SignalDetected. Dispose of it with Destroy
+// (or Dispose).
+class AutoDetectProxy : public SignalThread, public ProxyDetector, public SlotHost {
  public:
   static constexpr int kProbeTimeoutMs = 2000;
   // Enough for "HTTP/" or a SOCKS5 method reply; more is never read.
@@ -38,11 +30,12 @@ class AutoDetectProxy : public SignalThread, public SlotHost {
 
   // Without a target URL (auto-detection off) the configured proxy goes straight to probing,
   // and with no proxy at all WorkDone fires before Start returns.
-  void Start();
+  void Start() override;
   // Also stops a probe in progress; the answer is then reported without its kind.
   void Cancel() override;
+  void Dispose() override { Destroy(); }
 
-  const ProxySettings& proxy() const { return proxy_; }
+  const ProxySettings& proxy() const override { return proxy_; }
   const std::string& target_url() const { return target_; }
 
   // The probe that draws an answer from an HTTP proxy (a status line) and from a SOCKS5

@@ -35,6 +35,7 @@ PhoneWindow::PhoneWindow(const Environment& environment, std::optional<Invitatio
     accounts_->Load();
     SignInManager::Environment sign_in;
     sign_in.app = app_.get();
+    sign_in.lookups = &lookups_;
     sign_in.accounts = accounts_.get();
     sign_in.settings = env_.settings;
     sign_in.profile = env_.profile;

@@ -1,9 +1,5 @@
 #pragma once
 
-#include <string>
-
-#include "app/serviceprofile.h"
-
 #include <glib.h>
 
 #include <cstdint>
@@ -13,6 +9,8 @@
 #include <string>
 
 #include "app/linux/startupservices.h"
+#include "app/linux/systemsigninlookups.h"
+#include "app/serviceprofile.h"
 #include "base/runtime/queuedmessage.h"
 #include "base/runtime/signal.h"
 
@@ -143,6 +141,7 @@ class PhoneWindow : public MessageTarget, public SlotHost {
   std::optional<InvitationRecord> invitation_;
   std::unique_ptr<PhoneApp> app_;
   std::unique_ptr<AccountList> accounts_;
+  SystemSignInLookups lookups_;
   std::unique_ptr<SignInManager> signin_;
   std::map<uint32_t, int> timers_;
   bool created_ = false;

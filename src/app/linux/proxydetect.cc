@@ -5,6 +5,7 @@
 #include <pwd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -13,6 +14,7 @@
 
 #include "base/runtime/logging.h"
 #include "base/net/socketaddress.h"
+#include "text/asciitext.h"
 
 namespace vexalo {
 namespace {
@@ -31,52 +33,15 @@ constexpr std::string_view kDefaultNoProxiesOn = "localhost, 127.0.0.1";
 // -1: ask the desktop; 0 or 1: the answer a test asked for.
 std::atomic<int> g_firefox_default_override{-1};
 
-char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-std::string LowerCase(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) c = Lower(c);
-  return out;
-}
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (Lower(a[i]) != Lower(b[i])) return false;
-  }
-  return true;
-}
-
-bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
-  return text.size() >= prefix.size() && EqualsNoCase(text.substr(0, prefix.size()), prefix);
-}
-
-bool IsSpace(char c) {
-  return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
-}
-
-std::string_view TrimRight(std::string_view text) {
-  while (!text.empty() && IsSpace(text.back())) text.remove_suffix(1);
-  return text;
-}
-
-std::string_view TrimLeft(std::string_view text) {
-  while (!text.empty() && IsSpace(text.front())) text.remove_prefix(1);
-  return text;
-}
+bool IsSpace(char c) { return kAsciiSpace.find(c) != std::string_view::npos; }
 
 // Reads decimal digits at the start of `text` (at least one); false past 65535.
 bool ParseDecimalPort(std::string_view text, size_t* used, uint32_t* value) {
-  uint32_t v = 0;
-  size_t i = 0;
-  while (i < text.size() && text[i] >= '0' && text[i] <= '9') {
-    v = v * 10 + static_cast<uint32_t>(text[i] - '0');
-    if (v > 65535) return false;
-    ++i;
-  }
-  if (i == 0) return false;
-  *used = i;
-  *value = v;
+  const size_t digits = std::min(text.find_first_not_of("0123456789"), text.size());
+  uint64_t parsed = 0;
+  if (!ParseDecimal(text.substr(0, digits), 65535, &parsed)) return false;
+  *used = digits;
+  *value = static_cast<uint32_t>(parsed);
   return true;
 }
 
@@ -104,7 +69,7 @@ bool PortFromCNumber(std::string_view text, uint16_t* port) {
   }
   uint32_t value = 0;
   for (; i < text.size(); ++i) {
-    char c = Lower(text[i]);
+    char c = AsciiLower(text[i]);
     unsigned digit;
     if (c >= '0' && c <= '9') {
       digit = static_cast<unsigned>(c - '0');
@@ -224,7 +189,7 @@ bool PatternMatches(std::string_view pattern, std::string_view host) {
       h = resume;
       continue;
     }
-    if (p < pattern.size() && Lower(pattern[p]) == Lower(host[h])) {
+    if (p < pattern.size() && AsciiLower(pattern[p]) == AsciiLower(host[h])) {
       ++p;
       ++h;
       continue;
@@ -418,8 +383,8 @@ bool IsFirefoxDefaultBrowser() {
   if (!app) return false;
   const char* id = g_app_info_get_id(app);
   const char* executable = g_app_info_get_executable(app);
-  bool firefox = LowerCase(id ? id : "").find("firefox") != std::string::npos ||
-                 LowerCase(executable ? executable : "").find("firefox") != std::string::npos;
+  bool firefox = AsciiLowerCase(id ? id : "").find("firefox") != std::string::npos ||
+                 AsciiLowerCase(executable ? executable : "").find("firefox") != std::string::npos;
   g_object_unref(app);
   return firefox;
 }
@@ -626,7 +591,7 @@ ProxyListEntry ChooseFromProxyUrls(const std::vector<std::string>& answers) {
   for (const std::string& answer : answers) {
     size_t scheme_end = answer.find("://");
     if (scheme_end == std::string::npos) continue;
-    std::string scheme = LowerCase(std::string_view(answer).substr(0, scheme_end));
+    std::string scheme = AsciiLowerCase(std::string_view(answer).substr(0, scheme_end));
     ProxyType type;
     uint16_t port;
     if (scheme == "http") {

@@ -6,6 +6,10 @@
 
 namespace vexalo {
 
+SrvLookup::SrvLookup(std::string domain) : domain_(std::move(domain)) {
+  WorkDone.Connect(this, [this](SignalThread*) { SignalDone(this); });
+}
+
 void SrvLookup::DoWork() {
   GResolver* resolver = g_resolver_get_default();
   GError* error = nullptr;

@@ -11,6 +11,9 @@
 
 namespace vexalo {
 
+class AdoptedThread;
+class HttpAuthContext;
+class HttpClient;
 class RuleFilteringManager;
 
 // One HTTP request run on a worker thread of its own, with its own socket hub, pool and
@@ -37,14 +40,18 @@ class AsyncHttpRequest : public BackgroundWorker {
     // The response body is not kept beyond this many bytes (the request then fails).
     size_t max_response_bytes = 16 * 1024 * 1024;
   };
+  enum class Outcome {
+    kNotRun,
+    kCompleted,  // an HTTP answer was obtained (of any status)
+    kFailed,     // see http_error
+    kTimedOut,   // no answer within the time-out (or cancelled)
+  };
   struct Result {
+    Outcome outcome = Outcome::kNotRun;
     int status = 0;
     std::unique_ptr<MemoryStream> response;
     std::string location;
-    bool completed = false;  // an HTTP answer was obtained
-    bool error = false;
     HttpError http_error = HERR_NONE;
-    bool timed_out = false;
   };
 
   // Rounds of proxy authentication before the request gives up.
@@ -62,6 +69,18 @@ class AsyncHttpRequest : public BackgroundWorker {
   void DoWork() override;
 
  private:
+  class Listener;
+
+  // Fills in the request from params(); false for a verb we do not know.
+  bool PrepareRequest(HttpClient* client);
+  // Runs the request until an answer, an error or the time-out, answering proxy challenges.
+  void Exchange(HttpClient* client, AdoptedThread* thread, Listener* listener, bool proxied);
+  // Before each round: false when a body already sent cannot start again.
+  static bool RewindBody(DataStream* body, bool first_round);
+  // True when a Proxy-Authenticate challenge was answered and the request is to be repeated.
+  bool AnswerProxyChallenge(HttpClient* client, std::unique_ptr<HttpAuthContext>* context);
+  void Fail(HttpError error);
+
   Params params_;
   Result result_;
 };

@@ -7,27 +7,19 @@
 #include "base/runtime/logging.h"
 #include "base/net/socketerrors.h"
 #include "base/tls/tlserrors.h"
+#include "text/asciitext.h"
 
 namespace vexalo {
 namespace {
 
-bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\r'; }
-
-std::string_view TrimRight(std::string_view text) {
-  while (!text.empty() && IsSpace(text.back())) text.remove_suffix(1);
-  return text;
-}
+// Header lines end in CR LF; white space before the line end is no part of the value.
+constexpr std::string_view kLineSpace = " \t\r";
 
 // Plain decimal digits only: no sign, no spaces, no "0x". At most kMaxBodySize.
-bool ParseDecimal(std::string_view text, int64_t* value) {
-  if (text.empty()) return false;
-  int64_t result = 0;
-  for (char c : text) {
-    if (c < '0' || c > '9') return false;
-    result = result * 10 + (c - '0');
-    if (result > HttpBase::kMaxBodySize) return false;
-  }
-  *value = result;
+bool ParseBodySize(std::string_view text, int64_t* value) {
+  uint64_t parsed = 0;
+  if (!ParseDecimal(text, HttpBase::kMaxBodySize, &parsed)) return false;
+  *value = static_cast<int64_t>(parsed);
   return true;
 }
 
@@ -115,9 +107,9 @@ void HttpBase::Send(HttpMessage* message) {
   send_chunked_ = false;
   std::string coding;
   if (message->HasHeader("Transfer-Encoding", &coding)) {
-    if (HttpEqualsNoCase(coding, "chunked")) {
+    if (EqualsNoCase(coding, "chunked")) {
       send_chunked_ = true;
-    } else if (!HttpEqualsNoCase(coding, "identity")) {
+    } else if (!EqualsNoCase(coding, "identity")) {
       // Other codings would have to be applied here; sending them unapplied corrupts the body.
       LOG(kError) << "HttpBase::Send - unsupported Transfer-Encoding: " << PrintableText(coding, 64);
       Complete(HERR_PROTOCOL);
@@ -136,7 +128,7 @@ void HttpBase::Send(HttpMessage* message) {
   std::string length;
   int64_t announced = 0;
   if (!send_chunked_ && message->document() && message->HasHeader("Content-Length", &length) &&
-      ParseDecimal(length, &announced)) {
+      ParseBodySize(length, &announced)) {
     send_remaining_ = announced;
   }
   if (DataStream* document = message->document()) {
@@ -247,7 +239,7 @@ void HttpBase::QueueHeaders() {
       ++header_;
       continue;
     }
-    if (send_chunked_ && HttpEqualsNoCase(name, "Content-Length")) {
+    if (send_chunked_ && EqualsNoCase(name, "Content-Length")) {
       // Both would leave the receiver to pick one framing, and a proxy on the way another.
       LOG(kWarning) << "not sending Content-Length with chunked coding";
       ++header_;
@@ -429,7 +421,7 @@ bool HttpBase::ProcessBuffer(HttpError* error) {
     const char* feed = static_cast<const char*>(std::memchr(buffer_ + pos, '\n', fill_ - pos));
     if (!feed) break;
     size_t end = static_cast<size_t>(feed - buffer_);
-    std::string_view line = TrimRight(std::string_view(buffer_ + pos, end - pos));
+    std::string_view line = TrimRight(std::string_view(buffer_ + pos, end - pos), kLineSpace);
     size_t consumed = end + 1 - pos;
     pos = end + 1;
     if (state_ == ST_LEADER || state_ == ST_HEADERS || state_ == ST_TRAILERS) {
@@ -461,7 +453,7 @@ bool HttpBase::ProcessLine(std::string_view line, HttpError* error) {
       return ProcessHeaderComplete(error);
     case ST_CHUNKSIZE: {
       // Chunk extensions (after ';') carry nothing we use.
-      std::string_view size = TrimRight(line.substr(0, line.find(';')));
+      std::string_view size = TrimRight(line.substr(0, line.find(';')), kLineSpace);
       if (!ParseHex(size, &data_size_)) {
         *error = HERR_PROTOCOL;
         return true;
@@ -509,16 +501,16 @@ bool HttpBase::ProcessHeader(std::string_view line, HttpError* error) {
   size_t start = colon + 1;
   while (start < line.size() && (line[start] == ' ' || line[start] == '\t')) ++start;
   std::string_view value = line.substr(start);
-  if (HttpEqualsNoCase(name, "Content-Length")) {
+  if (EqualsNoCase(name, "Content-Length")) {
     int64_t length = 0;
-    if (!ParseDecimal(value, &length)) return true;
+    if (!ParseBodySize(value, &length)) return true;
     // Two different lengths leave the message's end ambiguous.
     if (content_length_ >= 0 && content_length_ != length) return true;
     content_length_ = length;
-  } else if (HttpEqualsNoCase(name, "Transfer-Encoding")) {
-    if (HttpEqualsNoCase(value, "chunked")) {
+  } else if (EqualsNoCase(name, "Transfer-Encoding")) {
+    if (EqualsNoCase(value, "chunked")) {
       chunked_ = true;
-    } else if (HttpEqualsNoCase(value, "identity")) {
+    } else if (EqualsNoCase(value, "identity")) {
       chunked_ = false;
     } else {
       return true;

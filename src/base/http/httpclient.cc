@@ -4,6 +4,7 @@
 
 #include "base/http/httpsocketpool.h"
 #include "base/runtime/logging.h"
+#include "text/asciitext.h"
 
 namespace vexalo {
 namespace {
@@ -39,7 +40,7 @@ bool CleanPath(std::string_view path, std::string* out) {
 
 // The path of a request target (what follows the server in an absolute one).
 std::string OriginPath(const std::string& target) {
-  if (!HttpStartsWithNoCase(target, "http://") && !HttpStartsWithNoCase(target, "https://")) {
+  if (!StartsWithNoCase(target, "http://") && !StartsWithNoCase(target, "https://")) {
     return target;
   }
   size_t slash = target.find('/', target.find("//") + 2);
@@ -48,7 +49,7 @@ std::string OriginPath(const std::string& target) {
 
 // Where a redirect leads, from its Location and the address that gave it.
 bool ResolveLocation(std::string_view location, const HttpUrl& base, HttpUrl* out) {
-  if (HttpStartsWithNoCase(location, "http://") || HttpStartsWithNoCase(location, "https://")) {
+  if (StartsWithNoCase(location, "http://") || StartsWithNoCase(location, "https://")) {
     return ParseHttpUrl(location, out);
   }
   if (location.starts_with("//")) {
@@ -74,9 +75,9 @@ bool ParseHttpUrl(std::string_view url, HttpUrl* out, std::string* error) {
     return false;
   };
   HttpUrl result;
-  if (HttpStartsWithNoCase(url, "http://")) {
+  if (StartsWithNoCase(url, "http://")) {
     url.remove_prefix(7);
-  } else if (HttpStartsWithNoCase(url, "https://")) {
+  } else if (StartsWithNoCase(url, "https://")) {
     url.remove_prefix(8);
     result.secure = true;
   } else {
@@ -198,8 +199,8 @@ void HttpClient::StartExchange() {
   request_.AddHeader("User-Agent", user_agent_, HDR_IF_ABSENT);
   request_.AddHeader("Connection", "Keep-Alive", HDR_IF_ABSENT);
   std::string coding;
-  const bool chunked = request_.HasHeader("Transfer-Encoding", &coding) &&
-                       HttpEqualsNoCase(coding, "chunked");
+  const bool chunked =
+      request_.HasHeader("Transfer-Encoding", &coding) && EqualsNoCase(coding, "chunked");
   if (!request_.HasHeader("Content-Length") && !chunked) {
     size_t size = 0;
     if (request_.document() && !request_.document()->GetSize(&size)) {
@@ -222,13 +223,13 @@ void HttpClient::StartExchange() {
   bool via_proxy = !secure_ && pool_->ProxiesPlainHttp(&proxy);
   if (via_proxy) address = proxy;
   if (!secure_ && (via_proxy || absolute_uri_)) {
-    if (!HttpStartsWithNoCase(request_.path, "http://")) {
+    if (!StartsWithNoCase(request_.path, "http://")) {
       request_.path = "http://" + host_header + request_.path;
     }
   } else {
     request_.path = OriginPath(request_.path);
   }
-  if (HttpStartsWithNoCase(request_.path, "http")) {
+  if (StartsWithNoCase(request_.path, "http")) {
     request_.AddHeader("Proxy-Connection", "Keep-Alive", HDR_IF_ABSENT);
   } else {
     request_.ClearHeader("Proxy-Connection");
@@ -313,7 +314,7 @@ void HttpClient::OnResponse() {
   if (!response_.HasHeader("Proxy-Connection", &connection)) {
     response_.HasHeader("Connection", &connection);
   }
-  bool keep = HttpEqualsNoCase(connection, "keep-alive") && !base_.excess_data();
+  bool keep = EqualsNoCase(connection, "keep-alive") && !base_.excess_data();
   if (!keep) {
     LOG(kInfo) << "HttpClient: closing socket";
     stream_.Close();
@@ -366,8 +367,7 @@ HttpError HttpClient::FollowRedirect() {
                   << " needs the request body again, which cannot rewind";
     return HERR_STREAM;
   }
-  bool same_server = next.secure == secure_ && HttpEqualsNoCase(next.host, host_) &&
-                     next.port == port_;
+  bool same_server = next.secure == secure_ && EqualsNoCase(next.host, host_) && next.port == port_;
   if (!same_server) {
     // Credentials were meant for the server that asked for them.
     request_.ClearHeader("Authorization");

@@ -2,12 +2,12 @@
 
 #include <algorithm>
 
+#include "text/asciitext.h"
+
 namespace vexalo {
 namespace {
 
 constexpr const char* kVerbs[] = {"GET", "POST", "PUT", "DELETE", "CONNECT", "HEAD"};
-
-char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
 }  // namespace
 
@@ -45,30 +45,16 @@ const char* HttpErrorName(int error) {
   }
 }
 
-bool HttpEqualsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (Lower(a[i]) != Lower(b[i])) return false;
-  }
-  return true;
-}
-
-bool HttpStartsWithNoCase(std::string_view text, std::string_view prefix) {
-  return text.size() >= prefix.size() && HttpEqualsNoCase(text.substr(0, prefix.size()), prefix);
-}
-
 bool HttpNameLess::operator()(const std::string& a, const std::string& b) const {
-  return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
-                                      [](char x, char y) { return Lower(x) < Lower(y); });
+  return LessNoCase(a, b);
 }
 
 void HttpMessage::AddHeader(const std::string& name, const std::string& value,
                             HttpHeaderMode mode) {
   if (mode == HDR_AUTO) {
     // These carry one challenge or cookie each and commas inside them: never combine.
-    bool separate = HttpEqualsNoCase(name, "Set-Cookie") ||
-                    HttpEqualsNoCase(name, "WWW-Authenticate") ||
-                    HttpEqualsNoCase(name, "Proxy-Authenticate");
+    bool separate = EqualsNoCase(name, "Set-Cookie") || EqualsNoCase(name, "WWW-Authenticate") ||
+                    EqualsNoCase(name, "Proxy-Authenticate");
     mode = separate ? HDR_ADD : HDR_COMBINE;
   }
   auto existing = headers_.find(name);

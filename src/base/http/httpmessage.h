@@ -47,10 +47,6 @@ const char* ToString(HttpVersion version);
 // "HERR_NONE" ... for logs.
 const char* HttpErrorName(int error);
 
-// ASCII case-insensitive comparisons of protocol text.
-bool HttpEqualsNoCase(std::string_view a, std::string_view b);
-bool HttpStartsWithNoCase(std::string_view text, std::string_view prefix);
-
 struct HttpNameLess {
   bool operator()(const std::string& a, const std::string& b) const;
 };

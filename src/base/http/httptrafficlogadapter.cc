@@ -1,6 +1,7 @@
 #include "base/http/httptrafficlogadapter.h"
 
 #include "base/http/httpmessage.h"
+#include "text/asciitext.h"
 
 namespace vexalo {
 namespace {
@@ -30,7 +31,7 @@ std::string HttpTrafficLogAdapter::RedactLine(std::string_view line) {
     std::string_view name = line.substr(0, colon);
     for (std::string_view secret : {"Authorization", "Proxy-Authorization", "Cookie",
                                     "Set-Cookie", "Proxy-Authenticate-Info"}) {
-      if (HttpEqualsNoCase(name, secret)) return std::string(name) + ": ## TEXT REMOVED ##";
+      if (EqualsNoCase(name, secret)) return std::string(name) + ": ## TEXT REMOVED ##";
     }
   }
   return PrintableText(line, 1024);

@@ -9,6 +9,7 @@
 
 #include "base/runtime/logging.h"
 #include "base/net/socketerrors.h"
+#include "text/asciitext.h"
 
 namespace vexalo {
 namespace {
@@ -17,15 +18,6 @@ std::mutex handler_lock;
 AsyncHttpsProxySocket::IncompatibleProxyHandler incompatible_handler;
 std::string support_form_address;
 std::atomic<bool> incompatibility_reported{false};
-
-bool StartsWithNoCase(const std::string& text, const char* prefix) {
-  return g_ascii_strncasecmp(text.c_str(), prefix, std::strlen(prefix)) == 0;
-}
-
-std::string TrimLeft(const std::string& text, size_t from) {
-  while (from < text.size() && (text[from] == ' ' || text[from] == '\t')) ++from;
-  return text.substr(from);
-}
 
 // "HTTP/<major>.<minor> <code>": the status code, or -1.
 int ParseStatus(const std::string& line) {
@@ -209,7 +201,7 @@ void AsyncHttpsProxySocket::ProcessLine(const std::string& line) {
   }
   if (state_ == PS_AUTHENTICATE && StartsWithNoCase(line, "Proxy-Authenticate:")) {
     std::string response, mechanism;
-    const std::string challenge = TrimLeft(line, 19);
+    const std::string challenge(TrimLeft(std::string_view(line).substr(19), " \t"));
     const bool under_way = auth_context_ != nullptr;
     AuthResult result = HttpAuthenticate(challenge, proxy_, "CONNECT", "/", username_, password_,
                                          &auth_context_, &response, &mechanism);
@@ -246,12 +238,8 @@ void AsyncHttpsProxySocket::ProcessLine(const std::string& line) {
   }
   if (StartsWithNoCase(line, "Content-Length:")) {
     // Decimal digits only; anything else, or a body we would wait on forever, ends the attempt.
-    std::string value = TrimLeft(line, 15);
-    while (!value.empty() && (value.back() == ' ' || value.back() == '\t')) value.pop_back();
-    size_t length = 0;
-    auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), length);
-    if (value.empty() || ec != std::errc() || end != value.data() + value.size() ||
-        length > kMaxBodyBytes) {
+    uint64_t length = 0;
+    if (!ParseDecimal(Trim(std::string_view(line).substr(15), " \t"), kMaxBodyBytes, &length)) {
       LOG(kWarning) << "AsyncHttpsProxySocket: bad Content-Length from proxy";
       return Fail(0);
     }

@@ -10,17 +10,10 @@
 #include <string_view>
 
 #include "base/runtime/logging.h"
+#include "text/asciitext.h"
 
 namespace vexalo {
 namespace {
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (g_ascii_tolower(a[i]) != g_ascii_tolower(b[i])) return false;
-  }
-  return true;
-}
 
 std::string Base64(const void* data, size_t size) {
   gchar* encoded = g_base64_encode(static_cast<const guchar*>(data), size);

@@ -371,7 +371,7 @@ void ConsoleFrontEnd::Quit() {
   if (quitting_) return;
   quitting_ = true;
   SignInManager* signin = window_->signin();
-  if (signin != nullptr && signin->login_state() != SignInManager::kSignedOut) {
+  if (signin != nullptr && signin->login_state() != LoginState::kSignedOut) {
     signin->SignOut();
   }
   if (quit_) quit_();
@@ -398,9 +398,7 @@ void ConsoleFrontEnd::PrintRoster() {
   for (const auto& [address, status] : session->presences()) OnPresence(status);
 }
 
-void ConsoleFrontEnd::OnLoginState(int state) {
-  Emit({"state", SignInManager::LoginStateName(state)});
-}
+void ConsoleFrontEnd::OnLoginState(LoginState state) { Emit({"state", LoginStateName(state)}); }
 
 void ConsoleFrontEnd::OnSessionStarted(ChatSession* session) {
   session->SignalRosterItem.Connect(this, &ConsoleFrontEnd::OnRosterItem);

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "app/loginstate.h"
 #include "base/runtime/signal.h"
 #include "xmpp/stream/xmppaddress.h"
 
@@ -59,7 +60,7 @@ class ConsoleFrontEnd : public SlotHost {
   static std::string RestAfter(const std::string& line, size_t words);
   void SetPasswordEcho(bool on);
 
-  void OnLoginState(int state);
+  void OnLoginState(LoginState state);
   void OnSessionStarted(ChatSession* session);
   void OnRosterItem(const RosterItem& item);
   void OnPresence(const PresenceStatus& status);

@@ -1,17 +1,18 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "base/runtime/signal.h"
 #include "xmpp/mail/mailbox.h"
-#include "xmpp/stream/stanzatask.h"
+#include "xmpp/stream/requesttask.h"
 
 namespace vexalo {
 
 // Asks our server once for the unread conversations newer than a time and a thread id, and
 // gives up after kTimeout without an answer.
-class MailQueryTask : public StanzaTask {
+class MailQueryTask : public RequestTask {
  public:
   // 30 seconds, in the runner's 100-ns units.
   static constexpr int64_t kTimeout = 300'000'000;
@@ -23,12 +24,7 @@ class MailQueryTask : public StanzaTask {
   void SetNewerThanTime(int64_t time) { newer_than_time_ = time; }
   void SetNewerThanTid(int64_t tid) { newer_than_tid_ = tid; }
   void SetQuery(const std::string& query) { query_ = query; }
-  void SetTimeout(int64_t timeout) { timeout_ = timeout; }
 
-  bool HandleStanza(const XmlElem& stanza) override;
-  int ProcessStart() override;
-  int ProcessResponse() override;
-  void Poll() override;
   void Stop() override;
 
   // (the mailbox, or null for an error answer or one without a usable mailbox; timed out).
@@ -36,14 +32,17 @@ class MailQueryTask : public StanzaTask {
   // Once, when the task finishes however it ends (or dies unstarted): no signal follows.
   Signal<> SignalFinished;
 
+ protected:
+  std::unique_ptr<XmlElem> MakePayload() override;
+  void ReadAnswer(const XmlElem& answer) override;
+  void OnTimeout() override { SignalMailbox(nullptr, true); }
+
  private:
   void NotifyFinished();
 
   int64_t newer_than_time_ = 0;
   int64_t newer_than_tid_ = 0;
   std::string query_;
-  int64_t timeout_ = kTimeout;
-  bool timed_out_ = false;
   bool finished_ = false;
 };
 

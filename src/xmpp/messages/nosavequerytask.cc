@@ -4,26 +4,15 @@
 
 namespace vexalo {
 
-NoSaveQueryTask::NoSaveQueryTask(StepTaskParent* parent) : StanzaTask(parent, kLevelFirst) {}
+NoSaveQueryTask::NoSaveQueryTask(StepTaskParent* parent) : RequestTask(parent, kStrGet) {}
 
-bool NoSaveQueryTask::HandleStanza(const XmlElem& stanza) {
-  if (!MatchResponseIq(stanza, kEmptyAddress, task_id())) return false;
-  QueueStanza(stanza);
-  return true;
+std::unique_ptr<XmlElem> NoSaveQueryTask::MakePayload() {
+  return std::make_unique<XmlElem>(kQnNoSaveQuery);
 }
 
-int NoSaveQueryTask::ProcessStart() {
-  std::unique_ptr<XmlElem> iq = MakeIq(kStrGet, BoundAddress().WithoutResource(), task_id());
-  iq->AppendChild(std::make_unique<XmlElem>(kQnNoSaveQuery));
-  if (SendStanza(*iq) != EngineResult::kOk) return STATE_ERROR;
-  return STATE_RESPONSE;
-}
-
-int NoSaveQueryTask::ProcessResponse() {
-  const XmlElem* answer = NextStanza();
-  if (answer == nullptr) return STATE_BLOCKED;
-  const XmlElem* query = answer->FindChild(kQnNoSaveQuery);
-  if (answer->GetAttribute(kQnType) != kStrResult || query == nullptr) return STATE_DONE;
+void NoSaveQueryTask::ReadAnswer(const XmlElem& answer) {
+  const XmlElem* query = answer.FindChild(kQnNoSaveQuery);
+  if (answer.GetAttribute(kQnType) != kStrResult || query == nullptr) return;
   for (const XmlElem* item = query->FindChild(kQnNoSaveItem); item != nullptr;
        item = item->FindNextSibling(kQnNoSaveItem)) {
     NoSaveEntry entry;
@@ -33,7 +22,6 @@ int NoSaveQueryTask::ProcessResponse() {
     entry.enabled = item->GetAttribute(kQnValue) == kNoSaveEnabled;
     SignalNoSave(entry);
   }
-  return STATE_DONE;
 }
 
 }  // namespace vexalo

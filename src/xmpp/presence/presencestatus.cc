@@ -1,5 +1,6 @@
 #include "xmpp/presence/presencestatus.h"
 
+#include "text/asciitext.h"
 #include "xmpp/stream/constants.h"
 #include "xmpp/roster/rosteritem.h"
 
@@ -53,7 +54,7 @@ PresenceStatus PresenceStatus::FromStanza(const XmlElem& presence) {
   status.status = presence.ChildText(kQnStatus);
   CutUtf8(&status.status, kMaxStatusBytes);
   if (const XmlElem* priority = presence.FindChild(kQnPriority)) {
-    RosterItem::ReadDecimal(priority->OnlyText(), kMinPriority, kMaxPriority, &status.priority);
+    ReadLeadingDecimal(priority->OnlyText(), kMinPriority, kMaxPriority, &status.priority);
   }
   if (const XmlElem* update = presence.FindChild(kQnVcardUpdateX)) {
     status.has_photo_update = true;

@@ -2,6 +2,7 @@
 
 #include <string_view>
 
+#include "text/asciitext.h"
 #include "xmpp/stream/constants.h"
 #include "xmpp/presence/presencestatus.h"
 #include "xmpp/roster/rosteritem.h"
@@ -11,8 +12,8 @@ namespace {
 
 int32_t ReadLimit(const XmlElem& query, const XmlName& name, int32_t fallback, int32_t ceiling) {
   int32_t value = 0;
-  if (!query.HasAttribute(name) || !RosterItem::ReadDecimal(query.GetAttribute(name), 0,
-                                                            INT32_MAX, &value)) {
+  if (!query.HasAttribute(name) ||
+      !ReadLeadingDecimal(query.GetAttribute(name), 0, INT32_MAX, &value)) {
     return fallback;
   }
   return value < ceiling ? value : ceiling;

@@ -1,16 +1,17 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 #include "base/runtime/signal.h"
-#include "xmpp/stream/stanzatask.h"
+#include "xmpp/stream/requesttask.h"
 
 namespace vexalo {
 
 // Asks the service how many invitations the user has left. Reports a readable count once;
 // an error answer, an answer without a count, or no answer within the time limit ends it
 // silently.
-class InvitesRemainingTask : public StanzaTask {
+class InvitesRemainingTask : public RequestTask {
  public:
   // 15 seconds, in the runner's 100-ns units.
   static constexpr int64_t kDefaultTimeout = 150'000'000;
@@ -19,18 +20,11 @@ class InvitesRemainingTask : public StanzaTask {
 
   explicit InvitesRemainingTask(StepTaskParent* parent);
 
-  void set_timeout(int64_t timeout) { timeout_ = timeout; }
-
-  bool HandleStanza(const XmlElem& stanza) override;
-  int ProcessStart() override;
-  int ProcessResponse() override;
-  void Poll() override;
-
   Signal<int32_t> SignalInvitesRemaining;
 
- private:
-  int64_t timeout_ = kDefaultTimeout;
-  bool timed_out_ = false;
+ protected:
+  std::unique_ptr<XmlElem> MakePayload() override;
+  void ReadAnswer(const XmlElem& answer) override;
 };
 
 }  // namespace vexalo

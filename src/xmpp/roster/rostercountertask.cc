@@ -6,7 +6,7 @@
 
 namespace vexalo {
 
-RosterCounterTask::RosterCounterTask(StepTaskParent* parent) : ServerSetTask(parent) {}
+RosterCounterTask::RosterCounterTask(StepTaskParent* parent) : RequestTask(parent, kStrSet) {}
 
 EngineResult RosterCounterTask::IncrementMessageCount(const XmppAddress& address, int32_t n) {
   return SetCommand(kQnGrIncrementMc, address, n);
@@ -25,13 +25,5 @@ EngineResult RosterCounterTask::SetCommand(const XmlName& name, const XmppAddres
   command_->AppendAttribute(kQnValue, std::to_string(n));
   return EngineResult::kOk;
 }
-
-int RosterCounterTask::ProcessStart() {
-  // Nothing chosen: nothing to do.
-  if (command_ == nullptr) return STATE_DONE;
-  return SendSet(*command_);
-}
-
-int RosterCounterTask::ProcessResponse() { return answered() ? STATE_DONE : STATE_BLOCKED; }
 
 }  // namespace vexalo

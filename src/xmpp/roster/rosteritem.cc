@@ -2,6 +2,7 @@
 
 #include <limits>
 
+#include "text/asciitext.h"
 #include "xmpp/stream/constants.h"
 
 namespace vexalo {
@@ -23,31 +24,9 @@ RosterListMode ListModeFromText(std::string_view text) {
 
 }  // namespace
 
-bool RosterItem::ReadDecimal(std::string_view text, int64_t min, int64_t max, int32_t* out) {
-  size_t i = 0;
-  while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r'))) ++i;
-  bool negative = false;
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
-    negative = text[i] == '-';
-    ++i;
-  }
-  if (i >= text.size() || text[i] < '0' || text[i] > '9') return false;
-  // Accumulate with a ceiling well above any 32-bit value, so that long runs of digits
-  // cannot overflow before the range check.
-  constexpr int64_t kCeiling = int64_t{1} << 40;
-  int64_t value = 0;
-  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-    if (value < kCeiling) value = value * 10 + (text[i] - '0');
-  }
-  if (negative) value = -value;
-  if (value < min || value > max) return false;
-  *out = static_cast<int32_t>(value);
-  return true;
-}
-
 int32_t RosterItem::ReadCounter(std::string_view text) {
   int32_t value = 0;
-  ReadDecimal(text, 0, std::numeric_limits<int32_t>::max(), &value);
+  ReadLeadingDecimal(text, 0, std::numeric_limits<int32_t>::max(), &value);
   return value;
 }
 

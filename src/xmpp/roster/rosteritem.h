@@ -47,11 +47,6 @@ struct RosterItem {
   // a valid address: such items are skipped.
   static bool Parse(const XmlElem& item, RosterItem* out);
 
-  // The lenient decimal reading used for numbers from the server: leading blanks and a sign
-  // accepted, reading stops at the first non-digit. Unlike strtol it refuses text without
-  // digits and values outside [min, max] (no silent saturation): false, `out` untouched.
-  static bool ReadDecimal(std::string_view text, int64_t min, int64_t max, int32_t* out);
-
   // Counters from the network are non-negative 32-bit values; anything else reads as 0.
   static int32_t ReadCounter(std::string_view text);
 };

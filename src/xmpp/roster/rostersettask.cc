@@ -5,7 +5,7 @@
 namespace vexalo {
 
 RosterSetTask::RosterSetTask(StepTaskParent* parent)
-    : ServerSetTask(parent), query_(std::make_unique<XmlElem>(kQnRosterQuery, true)) {
+    : RequestTask(parent, kStrSet), query_(std::make_unique<XmlElem>(kQnRosterQuery, true)) {
   query_->AppendAttribute(kQnXmlnsGr, kNsOmbrixRoster);
   query_->AppendAttribute(kQnGrExt, "true");
 }
@@ -45,16 +45,15 @@ void RosterSetTask::SendAfterAnswer(const XmlElem& stanza) {
   follow_ups_.push_back(std::make_unique<XmlElem>(stanza));
 }
 
-int RosterSetTask::ProcessStart() { return SendSet(*query_); }
+std::unique_ptr<XmlElem> RosterSetTask::MakePayload() { return std::make_unique<XmlElem>(*query_); }
 
-int RosterSetTask::ProcessResponse() {
-  if (!answered()) return STATE_BLOCKED;
+void RosterSetTask::ReadAnswer(const XmlElem& /*answer*/) {
   while (!follow_ups_.empty()) {
     std::unique_ptr<XmlElem> stanza = std::move(follow_ups_.front());
     follow_ups_.pop_front();
-    if (SendStanza(*stanza) != EngineResult::kOk) return STATE_ERROR;
+    // Only a connection that went fails a send, and it ends the task anyway.
+    if (SendStanza(*stanza) != EngineResult::kOk) return;
   }
-  return STATE_DONE;
 }
 
 }  // namespace vexalo

@@ -3,8 +3,8 @@
 #include <deque>
 #include <memory>
 
+#include "xmpp/stream/requesttask.h"
 #include "xmpp/roster/rosteritem.h"
-#include "xmpp/stream/serversettask.h"
 
 namespace vexalo {
 
@@ -12,7 +12,7 @@ namespace vexalo {
 // service's extension. Items are added before the request goes out. Stanzas handed to
 // SendAfterAnswer (subscription presences that must follow the change) are sent in order
 // once the server answered, whatever the answer; the outcome is not reported.
-class RosterSetTask : public ServerSetTask {
+class RosterSetTask : public RequestTask {
  public:
   explicit RosterSetTask(StepTaskParent* parent);
 
@@ -21,10 +21,11 @@ class RosterSetTask : public ServerSetTask {
   EngineResult RemoveItem(const XmppAddress& address);
   void SendAfterAnswer(const XmlElem& stanza);
 
-  int ProcessStart() override;
-  int ProcessResponse() override;
-
   const XmlElem& query() const { return *query_; }
+
+ protected:
+  std::unique_ptr<XmlElem> MakePayload() override;
+  void ReadAnswer(const XmlElem& answer) override;
 
  private:
   std::unique_ptr<XmlElem> query_;

@@ -1,33 +1,17 @@
 #include "xmpp/server/relayinforequesttask.h"
 
-#include <memory>
-
 #include "xmpp/stream/constants.h"
 #include "xmpp/server/relayinfotask.h"
 
 namespace vexalo {
 
 RelayInfoRequestTask::RelayInfoRequestTask(RelayInfoTask* parent)
-    : StanzaTask(parent, kLevelFirst), owner_(parent) {}
+    : RequestTask(parent, kStrGet), owner_(parent) {}
 
-bool RelayInfoRequestTask::HandleStanza(const XmlElem& stanza) {
-  if (!MatchResponseIq(stanza, kEmptyAddress, task_id())) return false;
-  QueueStanza(stanza);
-  return true;
+std::unique_ptr<XmlElem> RelayInfoRequestTask::MakePayload() {
+  return std::make_unique<XmlElem>(kQnRelayInfoQuery, true);
 }
 
-int RelayInfoRequestTask::ProcessStart() {
-  std::unique_ptr<XmlElem> iq = MakeIq(kStrGet, kEmptyAddress, task_id());
-  iq->AppendChild(std::make_unique<XmlElem>(kQnRelayInfoQuery, true));
-  if (SendStanza(*iq) != EngineResult::kOk) return STATE_ERROR;
-  return STATE_RESPONSE;
-}
-
-int RelayInfoRequestTask::ProcessResponse() {
-  const XmlElem* answer = NextStanza();
-  if (answer == nullptr) return STATE_BLOCKED;
-  owner_->OnAnswer(*answer);
-  return STATE_DONE;
-}
+void RelayInfoRequestTask::ReadAnswer(const XmlElem& answer) { owner_->OnAnswer(answer); }
 
 }  // namespace vexalo

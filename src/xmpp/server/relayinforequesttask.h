@@ -1,19 +1,21 @@
 #pragma once
 
-#include "xmpp/stream/stanzatask.h"
+#include <memory>
+
+#include "xmpp/stream/requesttask.h"
 
 namespace vexalo {
 
 class RelayInfoTask;
 
 // One "ombrix:relayinfo" request of a RelayInfoTask; hands the answer to it.
-class RelayInfoRequestTask : public StanzaTask {
+class RelayInfoRequestTask : public RequestTask {
  public:
   explicit RelayInfoRequestTask(RelayInfoTask* parent);
 
-  bool HandleStanza(const XmlElem& stanza) override;
-  int ProcessStart() override;
-  int ProcessResponse() override;
+ protected:
+  std::unique_ptr<XmlElem> MakePayload() override;
+  void ReadAnswer(const XmlElem& answer) override;
 
  private:
   RelayInfoTask* owner_;

@@ -1,35 +1,27 @@
 #include "xmpp/server/serverinfoquerytask.h"
 
-#include <memory>
-
 #include "xmpp/stream/constants.h"
 
 namespace vexalo {
 
-ServerInfoQueryTask::ServerInfoQueryTask(StepTaskParent* parent) : StanzaTask(parent, kLevelFirst) {}
+ServerInfoQueryTask::ServerInfoQueryTask(StepTaskParent* parent) : RequestTask(parent, kStrGet) {}
 
-bool ServerInfoQueryTask::HandleStanza(const XmlElem& stanza) {
-  if (!MatchResponseIq(stanza, XmppAddress("", BoundAddress().DomainPart(), ""), task_id())) {
-    return false;
-  }
-  QueueStanza(stanza);
-  return true;
+std::unique_ptr<XmlElem> ServerInfoQueryTask::MakePayload() {
+  return std::make_unique<XmlElem>(kQnDiscoInfoQuery, true);
 }
 
-int ServerInfoQueryTask::ProcessStart() {
-  std::unique_ptr<XmlElem> iq =
-      MakeIq(kStrGet, XmppAddress("", BoundAddress().DomainPart(), ""), task_id());
-  iq->AppendChild(std::make_unique<XmlElem>(kQnDiscoInfoQuery, true));
-  if (SendStanza(*iq) != EngineResult::kOk) return STATE_ERROR;
-  return STATE_RESPONSE;
+XmppAddress ServerInfoQueryTask::Addressee() const {
+  return XmppAddress("", BoundAddress().DomainPart(), "");
 }
 
-int ServerInfoQueryTask::ProcessResponse() {
-  const XmlElem* answer = NextStanza();
-  if (answer == nullptr) return STATE_BLOCKED;
+bool ServerInfoQueryTask::FromAddressee(const XmlElem& stanza) const {
+  return MatchResponseIq(stanza, Addressee(), task_id());
+}
+
+void ServerInfoQueryTask::ReadAnswer(const XmlElem& answer) {
   std::set<std::string> features;
-  const XmlElem* query = answer->FindChild(kQnDiscoInfoQuery);
-  if (answer->GetAttribute(kQnType) == kStrResult && query != nullptr) {
+  const XmlElem* query = answer.FindChild(kQnDiscoInfoQuery);
+  if (answer.GetAttribute(kQnType) == kStrResult && query != nullptr) {
     for (const XmlElem* feature = query->FindChild(kQnDiscoFeature);
          feature != nullptr && features.size() < kMaxFeatures;
          feature = feature->FindNextSibling(kQnDiscoFeature)) {
@@ -38,7 +30,6 @@ int ServerInfoQueryTask::ProcessResponse() {
     }
   }
   SignalFeatures(features);
-  return STATE_DONE;
 }
 
 }  // namespace vexalo

@@ -1,18 +1,19 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <set>
 #include <string>
 
 #include "base/runtime/signal.h"
-#include "xmpp/stream/stanzatask.h"
+#include "xmpp/stream/requesttask.h"
 
 namespace vexalo {
 
 // Asks our own server once which features it has (disco#info of our domain), so that the
 // application starts only the services the server offers: a plain XMPP server lacks the
 // service's own namespaces, and asking it for them anyway only earns error answers.
-class ServerInfoQueryTask : public StanzaTask {
+class ServerInfoQueryTask : public RequestTask {
  public:
   // A server lists a few dozen; more are ignored, and overlong names skipped.
   static constexpr size_t kMaxFeatures = 256;
@@ -20,12 +21,15 @@ class ServerInfoQueryTask : public StanzaTask {
 
   explicit ServerInfoQueryTask(StepTaskParent* parent);
 
-  bool HandleStanza(const XmlElem& stanza) override;
-  int ProcessStart() override;
-  int ProcessResponse() override;
-
   // The features ("var" values) of the answer; empty on an error answer.
   Signal<const std::set<std::string>&> SignalFeatures;
+
+ protected:
+  std::unique_ptr<XmlElem> MakePayload() override;
+  XmppAddress Addressee() const override;
+  // Only our domain itself answers for it.
+  bool FromAddressee(const XmlElem& stanza) const override;
+  void ReadAnswer(const XmlElem& answer) override;
 };
 
 }  // namespace vexalo

@@ -117,6 +117,8 @@ const char* EngineErrorName(EngineError error) {
       return "connection closed";
     case EngineError::kStreamClosed:
       return "stream closed";
+    case EngineError::kNoConnectionList:
+      return "no connection list";
   }
   return "unknown";
 }

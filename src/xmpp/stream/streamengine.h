@@ -36,6 +36,8 @@ enum class EngineError : int32_t {
   kBindFailed = 7,
   kConnectionClosed = 8,  // the owner reported that the transport closed
   kStreamClosed = 9,      // the server closed its stream
+  // Never raised by the engine: signing in found no server to try (no connection list).
+  kNoConnectionList = 10,
 };
 
 enum class EngineResult : int32_t { kOk = 0, kBadArgument = 1, kBadState = 2 };

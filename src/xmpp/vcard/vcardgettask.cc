@@ -5,37 +5,28 @@
 
 namespace vexalo {
 
-VCardGetTask::VCardGetTask(StepTaskParent* parent) : StanzaTask(parent, kLevelFirst) {}
+VCardGetTask::VCardGetTask(StepTaskParent* parent) : RequestTask(parent, kStrGet) {}
 
-bool VCardGetTask::HandleStanza(const XmlElem& stanza) {
+std::unique_ptr<XmlElem> VCardGetTask::MakePayload() {
+  auto vcard = std::make_unique<XmlElem>(kQnVcard, true);
+  const std::string hash = NormalizeAvatarHash(known_hash_);
+  if (!hash.empty()) vcard->AppendAttribute(kQnAvatarHash, hash);
+  return vcard;
+}
+
+bool VCardGetTask::FromAddressee(const XmlElem& stanza) const {
   // Only the address we asked may answer. Our own card comes from our server, which may leave
   // out "from" or give our bare address or the domain.
   const bool own = target_ == kEmptyAddress || target_ == BoundAddress().WithoutResource();
-  if (!MatchResponseIq(stanza, target_, task_id()) &&
-      !(own && MatchResponseIq(stanza, kEmptyAddress, task_id()))) {
-    return false;
-  }
-  QueueStanza(stanza);
-  return true;
+  return MatchResponseIq(stanza, target_, task_id()) ||
+         (own && MatchResponseIq(stanza, kEmptyAddress, task_id()));
 }
 
-int VCardGetTask::ProcessStart() {
-  std::unique_ptr<XmlElem> iq = MakeIq(kStrGet, target_, task_id());
-  XmlElem* vcard = iq->AppendChild(std::make_unique<XmlElem>(kQnVcard, true));
-  const std::string hash = NormalizeAvatarHash(known_hash_);
-  if (!hash.empty()) vcard->AppendAttribute(kQnAvatarHash, hash);
-  if (SendStanza(*iq) != EngineResult::kOk) return STATE_ERROR;
-  return STATE_RESPONSE;
-}
-
-int VCardGetTask::ProcessResponse() {
-  const XmlElem* answer = NextStanza();
-  if (answer == nullptr) return STATE_BLOCKED;
-  if (answer->GetAttribute(kQnType) != kStrResult) return STATE_DONE;
-  const XmlElem* vcard = answer->FindChild(kQnVcard);
-  if (vcard == nullptr) return STATE_DONE;
+void VCardGetTask::ReadAnswer(const XmlElem& answer) {
+  if (answer.GetAttribute(kQnType) != kStrResult) return;
+  const XmlElem* vcard = answer.FindChild(kQnVcard);
+  if (vcard == nullptr) return;
   SignalVCard(target_, VCard(*vcard));
-  return STATE_DONE;
 }
 
 }  // namespace vexalo

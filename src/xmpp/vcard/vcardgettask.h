@@ -1,9 +1,10 @@
 #pragma once
 
+#include <memory>
 #include <string>
 
 #include "base/runtime/signal.h"
-#include "xmpp/stream/stanzatask.h"
+#include "xmpp/stream/requesttask.h"
 #include "xmpp/vcard/vcard.h"
 
 namespace vexalo {
@@ -11,7 +12,7 @@ namespace vexalo {
 // Fetches one vCard. With the hash of the picture we already have, the server may answer that
 // it is unchanged (VCard::IsModified false). Errors and answers without a vCard end the task
 // without a signal.
-class VCardGetTask : public StanzaTask {
+class VCardGetTask : public RequestTask {
  public:
   explicit VCardGetTask(StepTaskParent* parent);
 
@@ -20,11 +21,13 @@ class VCardGetTask : public StanzaTask {
   // Ignored unless it is a picture hash (40 hex digits).
   void SetKnownHash(const std::string& hash) { known_hash_ = hash; }
 
-  bool HandleStanza(const XmlElem& stanza) override;
-  int ProcessStart() override;
-  int ProcessResponse() override;
-
   Signal<const XmppAddress&, const VCard&> SignalVCard;
+
+ protected:
+  std::unique_ptr<XmlElem> MakePayload() override;
+  XmppAddress Addressee() const override { return target_; }
+  bool FromAddressee(const XmlElem& stanza) const override;
+  void ReadAnswer(const XmlElem& answer) override;
 
  private:
   XmppAddress target_;
