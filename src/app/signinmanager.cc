@@ -407,6 +407,42 @@ void SignInManager::OnSignedOut() {
   SetLoginState(kSignedOut);
 }
 
+int SignInManager::FailureMessage(EngineError error) const {
+  switch (error) {
+    case EngineError::kTimedOut:
+      return kMsgTimedOut;
+    case EngineError::kTlsFailed:
+      return kMsgTlsFailed;
+    case EngineError::kXmlError:
+      switch (env_.app->last_xml_error()) {
+        case XmlErrorKind::kStanzaTooLarge:
+          return kMsgStanzaTooLarge;
+        case XmlErrorKind::kRestrictedXml:
+          return kMsgRestrictedXml;
+        default:
+          return kMsgBadXml;
+      }
+    case EngineError::kBadStreamHeader:
+      return kMsgBadXml;
+    case EngineError::kBoundElsewhere:
+      return kMsgBoundElsewhere;
+    case EngineError::kStreamErrorReceived:
+      return kMsgServerStreamError;
+    case EngineError::kStreamClosed:
+      return kMsgServerClosed;
+    case EngineError::kAuthFailed:
+      return kMsgAuthenticationFailed;
+    case EngineError::kBindFailed:
+      return kMsgInternalServerError;
+    case EngineError::kConnectionClosed:
+      return kMsgNoConnection;
+    case EngineError::kNone:
+    case EngineError::kAuthRejected:
+      break;
+  }
+  return static_cast<int>(error) == kNoConnectionList ? kMsgNoConnection : 0;
+}
+
 void SignInManager::OnConnectionLost(EngineError error, bool conflict) {
   LOG(kInfo) << "Connection lost: " << EngineErrorName(error);
   if (conflict) {
@@ -417,6 +453,9 @@ void SignInManager::OnConnectionLost(EngineError error, bool conflict) {
   }
   // Not at once: a server that drops every new connection must not be hammered.
   SetLoginState(kWaitingToReconnect);
+  const int message =
+      error == EngineError::kConnectionClosed ? kMsgConnectionLost : FailureMessage(error);
+  if (message != 0) SignalError(env_.messages.Text(message), true);
 }
 
 void SignInManager::HandleConnectionError(EngineError error, const std::string& captcha) {
@@ -450,20 +489,17 @@ void SignInManager::HandleConnectionError(EngineError error, const std::string& 
     return;
   }
   LOG(kInfo) << "Connection failed with error " << code;
+  // Said whether or not a reconnect follows: "Reconnecting..." alone never says why.
+  const int message = FailureMessage(error);
   Account* account = ActiveAccount();
   if (account != nullptr && account->known_good && env_.settings->Current().autorecon) {
     SetLoginState(kWaitingToReconnect);
+    if (message != 0) SignalError(env_.messages.Text(message), true);
     return;
   }
   SetLoginState(kSignedOut);
-  int message = kMsgSignInFailed;
-  if (code == static_cast<int>(EngineError::kAuthFailed)) message = kMsgAuthenticationFailed;
-  if (code == static_cast<int>(EngineError::kBindFailed)) message = kMsgInternalServerError;
-  if (code == static_cast<int>(EngineError::kConnectionClosed) || code == kNoConnectionList) {
-    message = kMsgNoConnection;
-  }
-  if (message == kMsgSignInFailed) {
-    Status(message);
+  if (message == 0) {
+    Status(kMsgSignInFailed);
   } else {
     SignalError(env_.messages.Text(message), true);
   }

@@ -1,0 +1,111 @@
+// The real `vexalo --console` executable against a scripted XMPP server over TLS: what the
+// client shows when the server sends exact bytes at exact moments.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "apppeers/consoleclient.h"
+#include "support/scriptedxmppserver.h"
+
+namespace vexalo {
+namespace {
+
+constexpr char kMessage[] =
+    "<message from='bob@localhost/x' to='alice@localhost/desk' type='chat'>"
+    "<body>last words</body></message>";
+
+class ScriptedConsoleTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { signal(SIGPIPE, SIG_IGN); }
+
+  // A server running `script` on each connection, and a console signing in to it.
+  void Start(tlstest::TlsTestServer::Script script) {
+    tlstest::ServerOptions options;
+    options.credentials = pki_.Issue({});
+    server_ = std::make_unique<tlstest::TlsTestServer>(options, std::move(script));
+    client_ = std::make_unique<ConsoleClient>("secret", pki_.ca_file());
+    ASSERT_TRUE(client_->started());
+    ASSERT_TRUE(client_->Send("/signin alice@localhost 127.0.0.1:" +
+                              std::to_string(server_->port())));
+  }
+  std::string Log() { return client_->Output() + client_->Stderr(); }
+
+  tlstest::TestPki pki_;
+  std::unique_ptr<tlstest::TlsTestServer> server_;
+  std::unique_ptr<ConsoleClient> client_;
+};
+
+// Every complete stanza before the stream's end, or before the XML that ends it, is shown.
+TEST_F(ScriptedConsoleTest, MessageInTheSameReadAsTheStreamsEndIsShown) {
+  const std::string endings[] = {
+      "</stream:stream>",
+      "<stream:error><policy-violation xmlns='urn:ietf:params:xml:ns:xmpp-streams'/>"
+      "</stream:error></stream:stream>",
+      "<message><body>unclosed</message>",
+      [] {
+        std::string deep;
+        for (int i = 0; i < 10000; ++i) deep += "<a>";
+        return "<message>" + deep;
+      }(),
+  };
+  for (const std::string& ending : endings) {
+    SCOPED_TRACE(ending.substr(0, 60));
+    Start([&](tlstest::ServerConnection& connection) {
+      XmppScript script(connection);
+      if (!script.SignIn() || !script.AnswerRoster("")) return;
+      script.Send(kMessage + ending);
+      script.ReadUntil("</stream:stream>");
+    });
+    ASSERT_TRUE(client_->WaitForLine({"msg", "bob@localhost/x", "last words"})) << Log();
+    client_.reset();
+    server_.reset();
+  }
+}
+
+// Controls that would steer the terminal (C1, bidirectional overrides and isolates) never
+// reach the event lines, whichever field they came in.
+TEST_F(ScriptedConsoleTest, TerminalControlsFromAPeerAreLeftOut) {
+  Start([&](tlstest::ServerConnection& connection) {
+    XmppScript script(connection);
+    if (!script.SignIn() || !script.AnswerRoster("")) return;
+    script.Send(
+        "<message from='bob@localhost/\xC2\x9B" "2J' to='alice@localhost/desk' type='chat'>"
+        "<body>a\xC2\x85" "b\xE2\x80\xAE" "c\xE2\x81\xA6" "d\xE2\x81\xA9" "e\xC2\x9F" "f\xC3\xA9"
+        "</body></message>"
+        "<presence from='bob@localhost/r\xE2\x80\xAA'><status>s\xE2\x80\xAD" "t</status></presence>");
+    script.ReadUntil("</stream:stream>");
+  });
+  ASSERT_TRUE(client_->WaitForLine({"msg", "bob@localhost/2J", "abcdef\xC3\xA9"})) << Log();
+  ASSERT_TRUE(client_->WaitForLine({"presence", "bob@localhost/r", "available", "st"})) << Log();
+  for (const char* control : {"\xC2\x9B", "\xC2\x85", "\xC2\x9F", "\xE2\x80\xAA", "\xE2\x80\xAD",
+                              "\xE2\x80\xAE", "\xE2\x81\xA6", "\xE2\x81\xA9"}) {
+    EXPECT_EQ(client_->Output().find(control), std::string::npos);
+  }
+}
+
+// Addresses with an empty local part or resource are refused like any invalid address, and
+// a NUL in a line is named rather than cut into another command.
+TEST_F(ScriptedConsoleTest, InvalidAddressesAndNulAreRefusedByName) {
+  Start([&](tlstest::ServerConnection& connection) {
+    XmppScript script(connection);
+    if (!script.SignIn() || !script.AnswerRoster("")) return;
+    script.ReadUntil("</stream:stream>");
+  });
+  ASSERT_TRUE(client_->WaitForLine({"state", "signed-in"})) << Log();
+  for (const char* address : {"@localhost", "bob@localhost/", "/r"}) {
+    const size_t mark = client_->Mark();
+    ASSERT_TRUE(client_->Send(std::string("/msg ") + address + " hello"));
+    EXPECT_TRUE(client_->WaitForLine({"error", std::string("not a valid address: ") + address},
+                                     mark))
+        << Log();
+  }
+  const size_t mark = client_->Mark();
+  ASSERT_TRUE(client_->Send(std::string("/ro\0ster", 8)));
+  EXPECT_TRUE(client_->WaitForLine({"error", "the line held a NUL character"}, mark)) << Log();
+}
+
+}  // namespace
+}  // namespace vexalo
