@@ -208,6 +208,7 @@ void XmppConnection::WriteOutput(const char* bytes, size_t length) {
 }
 
 void XmppConnection::StartTls(std::string_view server_name) {
+  tls_pending_ = true;
   if (socket_ != nullptr) socket_->StartTls(std::string(server_name));
 }
 
@@ -247,6 +248,7 @@ void XmppConnection::OnSocketReadable() {
   size_t count = 0;
   while (engine_ != nullptr && engine_->GetState() != EngineState::kClosed &&
          socket_->Read(buffer, sizeof(buffer), &count) && count > 0) {
+    tls_pending_ = false;
     SignalLogInput(buffer, count);
     engine_->HandleInput(buffer, count);
   }
@@ -256,7 +258,13 @@ void XmppConnection::OnSocketClosed() {
   if (socket_ != nullptr && socket_->GetError() != ServiceSocket::ERROR_NONE) {
     LOG(kInfo) << "connection closed, socket error " << socket_->GetSocketError();
   }
-  if (engine_ != nullptr) engine_->ConnectionClosed();
+  if (engine_ == nullptr) return;
+  if (tls_pending_) {
+    // Nothing came back over TLS: the handshake failed, and the user is told so.
+    engine_->FailLogin(EngineError::kTlsFailed);
+    return;
+  }
+  engine_->ConnectionClosed();
 }
 
 void XmppConnection::OnAuthDone() { Wake(); }

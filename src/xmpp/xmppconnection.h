@@ -127,6 +127,8 @@ class XmppConnection : public StepTask, public SlotHost, private OutputSink, pri
   uint64_t progress_seen_ = 0;
   int64_t progress_time_ = 0;
   bool socket_connected_ = false;
+  // TLS was started and nothing has been read over it yet.
+  bool tls_pending_ = false;
   EngineError pre_login_error_ = EngineError::kNone;
   std::string captcha_challenge_;
   std::string auth_cookie_from_step_;

@@ -3,12 +3,16 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <sys/socket.h>
+
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "apppeers/consoleclient.h"
 #include "support/scriptedxmppserver.h"
+#include "xml/stanzasplitter.h"
 
 namespace vexalo {
 namespace {
@@ -63,6 +67,123 @@ TEST_F(ScriptedConsoleTest, MessageInTheSameReadAsTheStreamsEndIsShown) {
     client_.reset();
     server_.reset();
   }
+}
+
+// Each way a connection fails or is lost ends in an error event that says what happened.
+TEST_F(ScriptedConsoleTest, FailuresAreExplainedInAnErrorEvent) {
+  using Script = std::function<void(XmppScript&)>;
+  const std::string too_large =
+      "<message from='bob@localhost/x'><body>" + std::string(kMaxSignedInStanzaBytes, 'x') +
+      "</body></message>";
+  struct Case {
+    const char* name;
+    Script script;
+    const char* error;
+  };
+  const Case cases[] = {
+      {"no STARTTLS offered",
+       [](XmppScript& s) {
+         s.ReadUntil(">");
+         s.Send(std::string(XmppScript::kStreamHeader) + std::string(XmppScript::kSaslFeatures));
+         s.ReadUntil("</stream:stream>");
+       },
+       "No secure (TLS) connection"},
+      {"STARTTLS handshake fails",
+       [](XmppScript& s) {
+         s.ReadUntil(">");
+         s.Send(std::string(XmppScript::kStreamHeader) + std::string(XmppScript::kTlsFeatures));
+         s.ReadUntil("<starttls");
+         s.ReadUntil(">");
+         s.Send("<proceed xmlns='urn:ietf:params:xml:ns:xmpp-tls'/>");
+         s.Send("this is no TLS record at all\r\n\r\n");
+         s.ReadUntil("</stream:stream>");
+       },
+       "No secure (TLS) connection"},
+      {"DTD in the stream",
+       [](XmppScript& s) {
+         if (!s.StartTls() || !s.ReadUntil("<stream:stream") || !s.ReadUntil(">")) return;
+         s.Send("<?xml version='1.0'?><!DOCTYPE x [<!ENTITY a 'aaaa'>]>" +
+                std::string(XmppScript::kStreamHeader).substr(21));
+         s.ReadUntil("</stream:stream>");
+       },
+       "The server sent XML that is not allowed"},
+      {"stanza before authentication",
+       [](XmppScript& s) {
+         if (!s.StartTls() || !s.ReadUntil("<stream:stream") || !s.ReadUntil(">")) return;
+         s.Send(std::string(XmppScript::kStreamHeader) + std::string(XmppScript::kSaslFeatures));
+         s.ReadUntil("</auth>");
+         s.Send("<message from='bob@localhost/x'><body>early</body></message>");
+         s.ReadUntil("</stream:stream>");
+       },
+       "The authentication with the server failed"},
+      {"bound to another account",
+       [](XmppScript& s) {
+         if (!s.StartTls() || !s.Authenticate()) return;
+         s.Bind("mallory@localhost/desk");
+         s.ReadUntil("</stream:stream>");
+       },
+       "The server assigned an address that is not this account's"},
+      {"stanza over the limit after sign-in",
+       [&](XmppScript& s) {
+         if (!s.SignIn() || !s.AnswerRoster("")) return;
+         s.Send(too_large);
+         s.ReadUntil("</stream:stream>");
+       },
+       "The server sent more data at once than is accepted"},
+      {"connection reset after sign-in",
+       [](XmppScript& s) {
+         if (!s.SignIn() || !s.AnswerRoster("")) return;
+         s.ReadUntil("<presence");
+         linger reset{1, 0};
+         setsockopt(s.connection().fd(), SOL_SOCKET, SO_LINGER, &reset, sizeof(reset));
+         s.connection().CloseTcp();
+       },
+       "The connection to the server was lost"},
+      {"server ends its stream after sign-in",
+       [](XmppScript& s) {
+         if (!s.SignIn() || !s.AnswerRoster("")) return;
+         s.Send("</stream:stream>");
+         s.ReadUntil("</stream:stream>");
+       },
+       "The server ended the connection"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    bool first = true;
+    Start([&](tlstest::ServerConnection& connection) {
+      // A reconnect after the failure meets a server that stays silent.
+      if (!first) return;
+      first = false;
+      XmppScript script(connection);
+      c.script(script);
+    });
+    ASSERT_TRUE(client_->WaitForLine({"error", c.error})) << Log();
+    EXPECT_EQ(client_->Output().find("secret"), std::string::npos);
+    client_.reset();
+    server_.reset();
+  }
+}
+
+// A roster result larger than the limit before sign-in (here about 1.4 MB) is shown whole.
+TEST_F(ScriptedConsoleTest, RosterLargerThanOneMebibyteLoads) {
+  std::string items;
+  constexpr int kContacts = 20000;
+  for (int i = 0; i < kContacts; ++i) {
+    items += "<item jid='contact" + std::to_string(i) +
+             "@localhost' name='Contact number " + std::to_string(i) +
+             "' subscription='both'><group>Friends</group></item>";
+  }
+  ASSERT_GT(items.size(), kMaxStanzaBytes);
+  Start([&](tlstest::ServerConnection& connection) {
+    XmppScript script(connection);
+    if (!script.SignIn() || !script.AnswerRoster(items)) return;
+    script.ReadUntil("</stream:stream>");
+  });
+  ASSERT_TRUE(client_->WaitForLine({"roster", "contact19999@localhost", "Contact number 19999",
+                                    "both"}))
+      << Log().substr(0, 4000);
+  EXPECT_TRUE(client_->WaitForLine({"roster", "contact0@localhost"}));
+  EXPECT_FALSE(client_->WaitForLine({"error"}, 0, 500));
 }
 
 // Controls that would steer the terminal (C1, bidirectional overrides and isolates) never
