@@ -105,6 +105,7 @@ class ConsoleClient {
   ConsoleClient& operator=(const ConsoleClient&) = delete;
 
   bool started() const { return pid_ > 0; }
+  pid_t pid() const { return pid_; }
 
   bool Send(const std::string& line) {
     const std::string text = line + "\n";

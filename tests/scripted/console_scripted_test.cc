@@ -186,6 +186,26 @@ TEST_F(ScriptedConsoleTest, RosterLargerThanOneMebibyteLoads) {
   EXPECT_FALSE(client_->WaitForLine({"error"}, 0, 500));
 }
 
+// The password a script hands over in VEXALO_PASSWORD signs in, but is gone from the
+// process's environment at once, so no child (dbus-launch, a browser) can inherit it.
+TEST_F(ScriptedConsoleTest, PasswordFromTheEnvironmentIsUsedAndRemoved) {
+  std::string auth;
+  Start([&](tlstest::ServerConnection& connection) {
+    XmppScript script(connection);
+    if (!script.StartTls() || !script.Authenticate()) return;
+    auth = script.last_read();
+    if (!script.Bind("alice@localhost/desk") || !script.AnswerRoster("")) return;
+    script.ReadUntil("</stream:stream>");
+  });
+  ASSERT_TRUE(client_->WaitForLine({"state", "signed-in"})) << Log();
+  // PLAIN: NUL, "alice", NUL, "secret" in base64.
+  EXPECT_NE(auth.find("AGFsaWNlAHNlY3JldA=="), std::string::npos) << auth;
+  const std::string environment =
+      ReadFile("/proc/" + std::to_string(client_->pid()) + "/environ");
+  ASSERT_NE(environment.find("VEXALO_CA_FILE="), std::string::npos);
+  EXPECT_EQ(environment.find("secret"), std::string::npos);
+}
+
 // Controls that would steer the terminal (C1, bidirectional overrides and isolates) never
 // reach the event lines, whichever field they came in.
 TEST_F(ScriptedConsoleTest, TerminalControlsFromAPeerAreLeftOut) {
