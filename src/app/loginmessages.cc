@@ -82,8 +82,10 @@ constexpr Entry kEntries[] = {
      "The server ended the connection."},
     {kMsgServerStreamError, "Der Server hat die Verbindung mit einem Fehler beendet.",
      "The server ended the connection with an error."},
-    {kMsgSettingsNotSaved, "Die Einstellungen konnten nicht gespeichert werden: %s",
-     "The settings could not be saved: %s"},
+    {kMsgSettingsNotSaved,
+     "Die Einstellungen konnten nicht in %s gespeichert werden (ist der Datenträger voll oder "
+     "der Ordner schreibgeschützt?).",
+     "The settings could not be saved in %s (is the disk full or the folder read-only?)."},
 };
 
 }  // namespace

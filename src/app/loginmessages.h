@@ -41,7 +41,7 @@ enum LoginMessageId : int {
   kMsgConnectionLost = 43111,
   kMsgServerClosed = 43112,
   kMsgServerStreamError = 43113,
-  kMsgSettingsNotSaved = 43114,  // takes the reason
+  kMsgSettingsNotSaved = 43114,  // takes the file's path
 };
 
 class LoginMessages {

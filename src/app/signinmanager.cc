@@ -157,8 +157,9 @@ void SignInManager::AccountStorageUpkeep() {
   const Settings& settings = env_.settings->Current();
   if (!settings.store_accounts) {
     env_.accounts->DeleteStored();
-  } else {
-    env_.accounts->Save(settings.store_accounts, settings.store_passwords);
+  } else if (!env_.accounts->Save(settings.store_accounts, settings.store_passwords)) {
+    // A full disk or a read-only folder: the user should know the account is not kept.
+    SignalError(env_.messages.Text(kMsgSettingsNotSaved, env_.accounts->file_path()), false);
   }
 }
 

@@ -106,6 +106,8 @@ class ConsoleClient {
 
   bool started() const { return pid_ > 0; }
   pid_t pid() const { return pid_; }
+  // The profile's home folder (config, cache, data and run below it).
+  const std::string& home() const { return dir_.path(); }
 
   bool Send(const std::string& line) {
     const std::string text = line + "\n";

@@ -5,6 +5,7 @@
 
 #include <sys/socket.h>
 
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
@@ -204,6 +205,26 @@ TEST_F(ScriptedConsoleTest, PasswordFromTheEnvironmentIsUsedAndRemoved) {
       ReadFile("/proc/" + std::to_string(client_->pid()) + "/environ");
   ASSERT_NE(environment.find("VEXALO_CA_FILE="), std::string::npos);
   EXPECT_EQ(environment.find("secret"), std::string::npos);
+}
+
+// A save that fails (here the settings file is a folder, which no permission can mend) is an
+// error event, not only a line on stderr.
+TEST_F(ScriptedConsoleTest, FailedSaveIsAnErrorEvent) {
+  tlstest::ServerOptions options;
+  options.credentials = pki_.Issue({});
+  server_ = std::make_unique<tlstest::TlsTestServer>(options, [](tlstest::ServerConnection& c) {
+    XmppScript script(c);
+    if (!script.SignIn() || !script.AnswerRoster("")) return;
+    script.ReadUntil("</stream:stream>");
+  });
+  client_ = std::make_unique<ConsoleClient>("secret", pki_.ca_file());
+  ASSERT_TRUE(client_->started());
+  std::filesystem::create_directories(client_->home() + "/config/vexalo/settings.ini");
+  ASSERT_TRUE(client_->Send("/signin alice@localhost 127.0.0.1:" + std::to_string(server_->port())));
+  EXPECT_TRUE(client_->WaitForLine({"error", "The settings could not be saved in " +
+                                                 client_->home() + "/config/vexalo/settings.ini"}))
+      << Log();
+  EXPECT_TRUE(client_->WaitForLine({"state", "signed-in"})) << Log();
 }
 
 // Controls that would steer the terminal (C1, bidirectional overrides and isolates) never
