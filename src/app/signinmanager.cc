@@ -490,12 +490,15 @@ void SignInManager::HandleConnectionError(EngineError error, const std::string& 
     return;
   }
   LOG(kInfo) << "Connection failed with error " << code;
-  // Said whether or not a reconnect follows: "Reconnecting..." alone never says why.
   const int message = FailureMessage(error);
   Account* account = ActiveAccount();
   if (account != nullptr && account->known_good && env_.settings->Current().autorecon) {
     SetLoginState(kWaitingToReconnect);
-    if (message != 0) SignalError(env_.messages.Text(message), true);
+    // "Reconnecting..." says enough while the server is merely unreachable; anything else
+    // (a time-out, no TLS, bad XML, a wrong address) is said, or the user never learns why.
+    const bool unreachable = error == EngineError::kConnectionClosed ||
+                             static_cast<int>(error) == kNoConnectionList;
+    if (message != 0 && !unreachable) SignalError(env_.messages.Text(message), true);
     return;
   }
   SetLoginState(kSignedOut);

@@ -5,6 +5,7 @@
 
 #include <sys/socket.h>
 
+#include <atomic>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -225,6 +226,21 @@ TEST_F(ScriptedConsoleTest, FailedSaveIsAnErrorEvent) {
                                                  client_->home() + "/config/vexalo/settings.ini"}))
       << Log();
   EXPECT_TRUE(client_->WaitForLine({"state", "signed-in"})) << Log();
+}
+
+// /quit ends the process once the server has seen our stream end, not after a fixed pause.
+TEST_F(ScriptedConsoleTest, QuitEndsAfterTheStreamClosed) {
+  std::atomic<bool> saw_end{false};
+  Start([&](tlstest::ServerConnection& connection) {
+    XmppScript script(connection);
+    if (!script.SignIn() || !script.AnswerRoster("")) return;
+    saw_end = script.ReadUntil("</stream:stream>");
+  });
+  ASSERT_TRUE(client_->WaitForLine({"state", "signed-in"})) << Log();
+  ASSERT_TRUE(client_->Send("/quit"));
+  EXPECT_EQ(client_->ExitCode(), 0) << Log();
+  server_.reset();
+  EXPECT_TRUE(saw_end);
 }
 
 // Controls that would steer the terminal (C1, bidirectional overrides and isolates) never

@@ -17,6 +17,7 @@
 #include "app/linux/phonewindow.h"
 #include "app/linux/startupservices.h"
 #include "app/productidentity.h"
+#include "app/phoneapp.h"
 #include "app/signinmanager.h"
 #include "app/serviceprofile.h"
 #include "app/settingsstore.h"
@@ -133,39 +134,47 @@ SecretText TakePasswordFromEnvironment() {
   return password;
 }
 
-// Ends the main loop once the sign-out's stream end has gone out (the sign-in manager reports
-// signed-out when the connection closed), or after kSignOutWaitMs at the latest.
-class QuitAfterSignOut : public SlotHost {
+// Ends the main loop once the sign-out has closed the stream and the connection is gone (its
+// socket closed after our "</stream:stream>" went out), or after kSignOutWaitMs at the latest.
+class QuitAfterSignOut {
  public:
-  QuitAfterSignOut(GMainLoop* loop, SignInManager* signin) : loop_(loop), signin_(signin) {}
-  ~QuitAfterSignOut() override {
+  QuitAfterSignOut(GMainLoop* loop, PhoneWindow* window) : loop_(loop), window_(window) {}
+  ~QuitAfterSignOut() {
     if (timer_ != 0) g_source_remove(timer_);
   }
   QuitAfterSignOut(const QuitAfterSignOut&) = delete;
   QuitAfterSignOut& operator=(const QuitAfterSignOut&) = delete;
 
   void Start() {
-    if (signin_ == nullptr || signin_->login_state() == SignInManager::kSignedOut) {
-      g_main_loop_quit(loop_);
-      return;
-    }
-    signin_->SignalLoginState.Connect(this, [this](int state) {
-      if (state == SignInManager::kSignedOut) g_main_loop_quit(loop_);
-    });
-    timer_ = g_timeout_add(kSignOutWaitMs, &QuitAfterSignOut::OnTimeout, this);
+    if (timer_ != 0) return;
+    deadline_ = TickNow() + kSignOutWaitMs;
+    if (!Check()) timer_ = g_timeout_add(kCheckIntervalMs, &QuitAfterSignOut::OnTimer, this);
   }
 
  private:
-  static gboolean OnTimeout(gpointer data) {
+  static constexpr guint kCheckIntervalMs = 10;
+
+  // True (and the loop told to end) when the wait is over.
+  bool Check() {
+    const SignInManager* signin = window_->signin();
+    const bool closed = (signin == nullptr || signin->login_state() == SignInManager::kSignedOut) &&
+                        window_->app()->connection() == nullptr &&
+                        window_->app()->runner()->task_count() == 0;
+    if (!closed && TickNow() < deadline_) return false;
+    if (!closed) LOG(kWarning) << "The sign-out did not finish in time; ending anyway";
+    g_main_loop_quit(loop_);
+    return true;
+  }
+  static gboolean OnTimer(gpointer data) {
     auto* self = static_cast<QuitAfterSignOut*>(data);
+    if (!self->Check()) return G_SOURCE_CONTINUE;
     self->timer_ = 0;
-    LOG(kWarning) << "The sign-out did not finish in time; ending anyway";
-    g_main_loop_quit(self->loop_);
     return G_SOURCE_REMOVE;
   }
 
   GMainLoop* loop_;
-  SignInManager* signin_;
+  PhoneWindow* window_;
+  Tick deadline_ = 0;
   guint timer_ = 0;
 };
 
@@ -233,7 +242,7 @@ int RunNormal(const StartOptions& options, const ProductIdentity& identity,
                                                 });
     }
     std::unique_ptr<ConsoleFrontEnd> console;
-    QuitAfterSignOut quit_after_sign_out(loop, window->signin());
+    QuitAfterSignOut quit_after_sign_out(loop, window.get());
     if (options.console) {
       console = std::make_unique<ConsoleFrontEnd>(window.get(), STDIN_FILENO, stdout,
                                                   std::move(console_password),
