@@ -1,10 +1,12 @@
-// A 5,000-item roster result and a burst of 5,000 presences, from the server's bytes (handed
+// A 5,000-item roster result, one 100,000-item result (about 6 MB in one stanza; run it
+// alone, --benchmark_filter=100000, for its peak RSS), and a burst of 5,000 presences, from the server's bytes (handed
 // to a signed-in connection's stream engine in the 4096-byte reads the connection makes,
 // parsed, dispatched to the services) to the applied roster and presence tables and the
 // signals that filled them. Also the heap held per applied roster item (mallinfo2 before and
 // after one result).
 #include <benchmark/benchmark.h>
 #include <malloc.h>
+#include <sys/resource.h>
 
 #include <algorithm>
 #include <string>
@@ -48,12 +50,12 @@ class AppliedRoster : public SlotHost {
   int results = 0;
 };
 
-std::string RosterResult(const std::string& id) {
+std::string RosterResult(const std::string& id, int count = kItems) {
   static const char* const kGroups[] = {"Friends", "Work", "Family", "Chess club", "Neighbours"};
   std::string xml = "<iq type='result' id='" + id +
                     "' to='alice@example.net/desk'><query xmlns='jabber:iq:roster' "
                     "xmlns:gr='ombrix:roster' gr:ext='2'>";
-  for (int i = 0; i < kItems; ++i) {
+  for (int i = 0; i < count; ++i) {
     const std::string n = std::to_string(i);
     xml += "<item jid='contact" + n + "@example.com' name='Contact " + n +
            "' subscription='both' gr:w='" + std::to_string(i % 97) + "' gr:mc='" +
@@ -97,6 +99,32 @@ void BM_RosterResult5000(benchmark::State& state) {
   state.counters["result_bytes"] = static_cast<double>(bytes.size());
 }
 BENCHMARK(BM_RosterResult5000)->Unit(benchmark::kMillisecond);
+
+// A roster of 100,000 contacts in one result, from its bytes to the applied table. Peak RSS
+// is the whole process's high-water mark (the test input included).
+void BM_RosterResult100000(benchmark::State& state) {
+  constexpr int kLargeRoster = 100000;
+  SignedInConnection session;
+  auto* roster = new RosterTask(session.connection());
+  roster->Start();
+  AppliedRoster applied(roster);
+  size_t result_bytes = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    applied.items.clear();
+    roster->Refresh();
+    const std::string bytes = RosterResult(SentId(session.TakeSent()), kLargeRoster);
+    result_bytes = bytes.size();
+    state.ResumeTiming();
+    Feed(session, bytes);
+    if (applied.items.size() != kLargeRoster) state.SkipWithError("roster not applied");
+  }
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  state.counters["peak_rss_mb"] = static_cast<double>(usage.ru_maxrss) / 1024.0;
+  state.counters["result_bytes"] = static_cast<double>(result_bytes);
+}
+BENCHMARK(BM_RosterResult100000)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 std::string PresenceBurst(int round) {
   static const char* const kShows[] = {"", "away", "dnd", "xa", "chat"};

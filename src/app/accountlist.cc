@@ -1,5 +1,6 @@
 #include "app/accountlist.h"
 
+#include <algorithm>
 #include <optional>
 
 #include "base/runtime/logging.h"
@@ -46,6 +47,8 @@ Account& AccountList::Find(const std::string& jid) {
 void AccountList::Load() {
   accounts_.clear();
   const RegistryTree tree = file_->Read();
+  const std::vector<std::string> stored = tree.SubKeys(key_);
+  seen_ = std::set<std::string>(stored.begin(), stored.end());
   const std::optional<RegValue> names = tree.QueryValue(key_, "o");
   if (const std::vector<std::string>* list = names ? names->AsMultiString() : nullptr) {
     for (const std::string& jid : *list) {
@@ -85,16 +88,19 @@ void AccountList::Load() {
 }
 
 bool AccountList::Save(bool store_accounts, bool store_passwords) {
-  // Passwords of accounts that are no longer kept go with them.
+  // Passwords of accounts that are no longer kept go with them. Accounts another process
+  // stored since we last looked are not ours to drop.
   std::vector<std::string> dropped;
   const RegistryTree before = file_->Read();
   for (const std::string& jid : before.SubKeys(key_)) {
+    bool ours = store_accounts ? seen_.count(jid) > 0 : true;
     bool kept = false;
     for (const Account& account : accounts_) {
+      ours = ours || account.jid == jid;
       kept = kept || (account.jid == jid && store_accounts && store_passwords &&
                       account.remember_password);
     }
-    if (!kept) dropped.push_back(jid);
+    if (ours && !kept) dropped.push_back(jid);
   }
   for (const std::string& jid : dropped) secrets_->Clear(PasswordKey(jid));
   if (!store_accounts) {
@@ -114,12 +120,27 @@ bool AccountList::Save(bool store_accounts, bool store_passwords) {
     }
   }
   return file_->Edit([&](RegistryTree& tree) {
-    tree.DeleteKey(key_);
+    // Re-read under the lock: what another process stored since we last looked stays.
+    std::vector<std::string> others;
+    for (const std::string& jid : tree.SubKeys(key_)) {
+      const bool ours = std::any_of(accounts_.begin(), accounts_.end(),
+                                    [&](const Account& a) { return a.jid == jid; });
+      if (!ours && seen_.count(jid) == 0) others.push_back(jid);
+    }
+    for (const std::string& jid : tree.SubKeys(key_)) {
+      if (std::find(others.begin(), others.end(), jid) == others.end()) {
+        tree.DeleteKey(key_ + "\\" + jid);
+      }
+    }
+    tree.DeleteValue(key_, "a");
+    tree.DeleteValue(key_, "f");
     std::vector<std::string> names;
+    seen_.clear();
     for (size_t i = 0; i < accounts_.size(); ++i) {
       const Account& account = accounts_[i];
       if (!IsAccountName(account.jid)) continue;
       names.push_back(account.jid);
+      seen_.insert(account.jid);
       const std::string path = key_ + "\\" + account.jid;
       if (!password_forms[i].empty()) tree.SetValue(path, "pw", RegValue::String(password_forms[i]));
       if (!account.server_host.empty()) {
@@ -137,11 +158,17 @@ bool AccountList::Save(bool store_accounts, bool store_passwords) {
                       RegValue::Binary({account.mail_state.begin(), account.mail_state.end()}));
       }
     }
+    for (const std::string& jid : others) {
+      names.push_back(jid);
+      seen_.insert(jid);
+    }
     tree.SetValue(key_, "o", RegValue::MultiString(names));
     if (IsAccountName(active_)) tree.SetValue(key_, "a", RegValue::String(active_));
     if (flags_ != 0) tree.SetValue(key_, "f", RegValue::Dword(flags_));
   });
 }
+
+const std::string& AccountList::file_path() const { return file_->path(); }
 
 void AccountList::DeleteStored() {
   const RegistryTree before = file_->Read();

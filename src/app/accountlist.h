@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -43,6 +44,8 @@ class AccountList {
   // Rewrites the Accounts key from scratch; with `store_accounts` off the key (and every kept
   // password) is just removed. Passwords are kept only with `store_passwords` on.
   bool Save(bool store_accounts, bool store_passwords);
+  // Where the accounts are stored, for messages.
+  const std::string& file_path() const;
   // Removes the Accounts key and every kept password at once.
   void DeleteStored();
 
@@ -63,6 +66,9 @@ class AccountList {
   std::string key_;
   std::vector<Account> accounts_;
   std::string active_;
+  // The stored accounts this process has seen (loaded or saved). Another process may add
+  // accounts to the same file meanwhile; a save leaves those as they are.
+  std::set<std::string> seen_;
   uint32_t flags_ = 0;
 };
 

@@ -54,6 +54,38 @@ constexpr Entry kEntries[] = {
      "settings."},
     {kMsgNotAnAddress, "Das ist keine gültige Adresse.", "That is not a valid address."},
     {kMsgSignedIn, "Angemeldet als %s", "Signed in as %s"},
+    {kMsgTimedOut, "Der Server hat nicht rechtzeitig geantwortet (Zeitüberschreitung).",
+     "The server did not answer in time (timed out)."},
+    {kMsgTlsFailed,
+     "Es konnte keine sichere Verbindung (TLS) zum Server aufgebaut werden: Der Server bietet "
+     "sie nicht an, oder der Aufbau ist gescheitert.",
+     "No secure (TLS) connection to the server could be set up: the server does not offer one, "
+     "or setting it up failed."},
+    {kMsgStanzaTooLarge,
+     "Der Server hat mehr Daten auf einmal gesendet, als angenommen werden; die Verbindung "
+     "wurde getrennt.",
+     "The server sent more data at once than is accepted; the connection was closed."},
+    {kMsgRestrictedXml,
+     "Der Server hat unzulässiges XML gesendet (eine DTD, eine Entität oder eine "
+     "Verarbeitungsanweisung); die Verbindung wurde getrennt.",
+     "The server sent XML that is not allowed (a DTD, an entity or a processing instruction); "
+     "the connection was closed."},
+    {kMsgBadXml, "Der Server hat fehlerhafte Daten gesendet; die Verbindung wurde getrennt.",
+     "The server sent data that could not be read; the connection was closed."},
+    {kMsgBoundElsewhere,
+     "Der Server hat eine andere Adresse als die dieses Kontos zugewiesen; die Anmeldung wurde "
+     "abgebrochen.",
+     "The server assigned an address that is not this account's; the sign-in was stopped."},
+    {kMsgConnectionLost, "Die Verbindung zum Server wurde unterbrochen.",
+     "The connection to the server was lost."},
+    {kMsgServerClosed, "Der Server hat die Verbindung beendet.",
+     "The server ended the connection."},
+    {kMsgServerStreamError, "Der Server hat die Verbindung mit einem Fehler beendet.",
+     "The server ended the connection with an error."},
+    {kMsgSettingsNotSaved,
+     "Die Einstellungen konnten nicht in %s gespeichert werden (ist der Datenträger voll oder "
+     "der Ordner schreibgeschützt?).",
+     "The settings could not be saved in %s (is the disk full or the folder read-only?)."},
 };
 
 }  // namespace

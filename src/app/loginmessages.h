@@ -31,6 +31,17 @@ enum LoginMessageId : int {
   kMsgProxyAuthRequired = 43102,
   kMsgNotAnAddress = 43103,
   kMsgSignedIn = 43104,  // takes the address
+  // Why a connection failed or was lost, in words for the user.
+  kMsgTimedOut = 43105,
+  kMsgTlsFailed = 43106,
+  kMsgStanzaTooLarge = 43107,
+  kMsgRestrictedXml = 43108,
+  kMsgBadXml = 43109,
+  kMsgBoundElsewhere = 43110,
+  kMsgConnectionLost = 43111,
+  kMsgServerClosed = 43112,
+  kMsgServerStreamError = 43113,
+  kMsgSettingsNotSaved = 43114,  // takes the file's path
 };
 
 class LoginMessages {

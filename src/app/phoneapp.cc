@@ -131,6 +131,8 @@ void PhoneApp::OnConnectionState(EngineState state) {
       break;
   }
   EngineError error = connection_->GetError();
+  last_xml_error_ = connection_->engine() != nullptr ? connection_->engine()->GetXmlErrorKind()
+                                                     : XmlErrorKind::kNone;
   const std::string captcha = connection_->GetCaptchaChallenge();
   const bool conflict =
       connection_->engine() != nullptr && IsConflict(connection_->engine()->GetStreamError());

@@ -44,6 +44,8 @@ class PhoneApp : public SignInClient, public SlotHost {
   XmppConnection* connection() const { return connection_; }
   QueueTaskRunner* runner() { return &runner_; }
   const XmppAddress& bound_address() const { return bound_; }
+  // What was wrong with the server's XML when the last connection ended with kXmlError.
+  XmlErrorKind last_xml_error() const override { return last_xml_error_; }
 
   // The user changed the options: while signed in, the server-side copy of the ones it mirrors
   // (the new-mail notice) is stored again when it differs.
@@ -76,6 +78,7 @@ class PhoneApp : public SignInClient, public SlotHost {
   XmppAddress bound_;
   bool signed_in_ = false;
   bool logout_requested_ = false;
+  XmlErrorKind last_xml_error_ = XmlErrorKind::kNone;
 };
 
 }  // namespace vexalo

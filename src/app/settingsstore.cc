@@ -210,10 +210,27 @@ SaveStatus SettingsStore::Save(const Settings& record, int source) {
     password_kept_ = status.password == SecretResult::kOk;
     unread_password_ = false;
   }
+  const std::string previous_password_text = password_unchanged ? password_text : PasswordText();
   status.written = file_->Edit([&](RegistryTree& tree) {
-    tree.DeleteKey(options_key_);
-    TreeKey key(&tree, options_key_);
-    WriteOptions(record, password_text, &key);
+    // Only what this process changed goes in: options another process of the user saved
+    // since (the file is re-read under the lock) stay as that process left them.
+    RegistryTree before;
+    RegistryTree after;
+    TreeKey before_key(&before, options_key_);
+    TreeKey after_key(&after, options_key_);
+    WriteOptions(current_, previous_password_text, &before_key);
+    WriteOptions(record, password_text, &after_key);
+    std::vector<std::string> names = before.ValueNames(options_key_);
+    for (const std::string& name : after.ValueNames(options_key_)) names.push_back(name);
+    for (const std::string& name : names) {
+      const std::optional<RegValue> value = after.QueryValue(options_key_, name);
+      if (value == before.QueryValue(options_key_, name)) continue;
+      if (value) {
+        tree.SetValue(options_key_, name, *value);
+      } else {
+        tree.DeleteValue(options_key_, name);
+      }
+    }
   });
   if (!status.written) {
     LOG(kWarning) << "SettingsStore::Save - options not written to " << file_->path();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/loginsettings.h"
+#include "xml/xmlerror.h"
 
 namespace vexalo {
 
@@ -27,6 +28,9 @@ class SignInClient {
   virtual bool HasConnection() const = 0;
   // Where the sign-in's own tasks (name lookups) run.
   virtual StepTaskParent* task_parent() = 0;
+  // What was wrong with the XML of the last connection that ended on an XML error, so the
+  // user can be told (a stanza over the limit, a DTD, bad XML).
+  virtual XmlErrorKind last_xml_error() const = 0;
 };
 
 }  // namespace vexalo

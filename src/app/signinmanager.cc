@@ -121,8 +121,9 @@ void SignInManager::AccountStorageUpkeep() {
   const Settings& settings = env_.settings->Current();
   if (!settings.store_accounts) {
     env_.accounts->DeleteStored();
-  } else {
-    env_.accounts->Save(settings.store_accounts, settings.store_passwords);
+  } else if (!env_.accounts->Save(settings.store_accounts, settings.store_passwords)) {
+    // A full disk or a read-only folder: the user should know the account is not kept.
+    SignalError(env_.messages.Text(kMsgSettingsNotSaved, env_.accounts->file_path()), false);
   }
 }
 
@@ -371,6 +372,43 @@ void SignInManager::OnSignedOut() {
   SetLoginState(LoginState::kSignedOut);
 }
 
+int SignInManager::FailureMessage(EngineError error) const {
+  switch (error) {
+    case EngineError::kTimedOut:
+      return kMsgTimedOut;
+    case EngineError::kTlsFailed:
+      return kMsgTlsFailed;
+    case EngineError::kXmlError:
+      switch (env_.app->last_xml_error()) {
+        case XmlErrorKind::kStanzaTooLarge:
+          return kMsgStanzaTooLarge;
+        case XmlErrorKind::kRestrictedXml:
+          return kMsgRestrictedXml;
+        default:
+          return kMsgBadXml;
+      }
+    case EngineError::kBadStreamHeader:
+      return kMsgBadXml;
+    case EngineError::kBoundElsewhere:
+      return kMsgBoundElsewhere;
+    case EngineError::kStreamErrorReceived:
+      return kMsgServerStreamError;
+    case EngineError::kStreamClosed:
+      return kMsgServerClosed;
+    case EngineError::kAuthFailed:
+      return kMsgAuthenticationFailed;
+    case EngineError::kBindFailed:
+      return kMsgInternalServerError;
+    case EngineError::kConnectionClosed:
+    case EngineError::kNoConnectionList:
+      return kMsgNoConnection;
+    case EngineError::kNone:
+    case EngineError::kAuthRejected:
+      break;
+  }
+  return 0;
+}
+
 void SignInManager::OnConnectionLost(EngineError error, bool conflict) {
   LOG(kInfo) << "Connection lost: " << EngineErrorName(error);
   if (conflict) {
@@ -381,6 +419,9 @@ void SignInManager::OnConnectionLost(EngineError error, bool conflict) {
   }
   // Not at once: a server that drops every new connection must not be hammered.
   SetLoginState(LoginState::kWaitingToReconnect);
+  const int message =
+      error == EngineError::kConnectionClosed ? kMsgConnectionLost : FailureMessage(error);
+  if (message != 0) SignalError(env_.messages.Text(message), true);
 }
 
 void SignInManager::HandleConnectionError(EngineError error, const std::string& captcha) {
@@ -413,20 +454,20 @@ void SignInManager::HandleConnectionError(EngineError error, const std::string& 
     return;
   }
   LOG(kInfo) << "Connection failed with error " << static_cast<int>(error);
+  const int message = FailureMessage(error);
   Account* account = ActiveAccount();
   if (account != nullptr && account->known_good && env_.settings->Current().autorecon) {
     SetLoginState(LoginState::kWaitingToReconnect);
+    // "Reconnecting..." says enough while the server is merely unreachable; anything else
+    // (a time-out, no TLS, bad XML, a wrong address) is said, or the user never learns why.
+    const bool unreachable = error == EngineError::kConnectionClosed ||
+                             error == EngineError::kNoConnectionList;
+    if (message != 0 && !unreachable) SignalError(env_.messages.Text(message), true);
     return;
   }
   SetLoginState(LoginState::kSignedOut);
-  int message = kMsgSignInFailed;
-  if (error == EngineError::kAuthFailed) message = kMsgAuthenticationFailed;
-  if (error == EngineError::kBindFailed) message = kMsgInternalServerError;
-  if (error == EngineError::kConnectionClosed || error == EngineError::kNoConnectionList) {
-    message = kMsgNoConnection;
-  }
-  if (message == kMsgSignInFailed) {
-    Status(message);
+  if (message == 0) {
+    Status(kMsgSignInFailed);
   } else {
     SignalError(env_.messages.Text(message), true);
   }

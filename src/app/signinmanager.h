@@ -110,6 +110,8 @@ class SignInManager : public SignInSink, public MessageTarget, public SlotHost {
   void RefreshTokenIfDue();
   void ResetBackoff();
   void Status(int message, long number = -1);
+  // The words for a failed or lost connection; 0 when the status line says enough.
+  int FailureMessage(EngineError error) const;
   Account* ActiveAccount();
   bool IsServiceAccount() const;
   int64_t Now() const { return env_.now_ms(); }

@@ -7,6 +7,8 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -15,12 +17,15 @@
 #include "app/linux/phonewindow.h"
 #include "app/linux/startupservices.h"
 #include "app/productidentity.h"
+#include "app/phoneapp.h"
+#include "app/signinmanager.h"
 #include "app/serviceprofile.h"
 #include "app/settingsstore.h"
 #include "app/startoptions.h"
 #include "base/runtime/glibqueuesource.h"
 #include "base/runtime/logging.h"
 #include "base/runtime/logoptions.h"
+#include "base/runtime/secrettext.h"
 #include "base/runtime/timeutils.h"
 #include "platform/autostartentry.h"
 #include "platform/handoverserver.h"
@@ -41,6 +46,8 @@ namespace {
 constexpr int kExitOk = 0;
 constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
+// The longest the console waits at its end for the sign-out's stream end to go out.
+constexpr guint kSignOutWaitMs = 3000;
 
 void Complain(const std::string& text) { std::fprintf(stderr, "vexalo: %s\n", text.c_str()); }
 
@@ -115,6 +122,62 @@ gboolean OnEndSession(gpointer data) {
   _exit(kExitOk);
 }
 
+// The password a script hands the console. Taken once and removed before any thread or child
+// starts, so that no child (dbus-launch, a browser) inherits it.
+SecretText TakePasswordFromEnvironment() {
+  char* value = std::getenv("VEXALO_PASSWORD");
+  std::string clear = value != nullptr ? value : "";
+  if (value != nullptr) std::memset(value, 0, std::strlen(value));
+  unsetenv("VEXALO_PASSWORD");
+  SecretText password = SecretText::FromClearText(clear);
+  WipeString(&clear);
+  return password;
+}
+
+// Ends the main loop once the sign-out has closed the stream and the connection is gone (its
+// socket closed after our "</stream:stream>" went out), or after kSignOutWaitMs at the latest.
+class QuitAfterSignOut {
+ public:
+  QuitAfterSignOut(GMainLoop* loop, PhoneWindow* window) : loop_(loop), window_(window) {}
+  ~QuitAfterSignOut() {
+    if (timer_ != 0) g_source_remove(timer_);
+  }
+  QuitAfterSignOut(const QuitAfterSignOut&) = delete;
+  QuitAfterSignOut& operator=(const QuitAfterSignOut&) = delete;
+
+  void Start() {
+    if (timer_ != 0) return;
+    deadline_ = TickNow() + kSignOutWaitMs;
+    if (!Check()) timer_ = g_timeout_add(kCheckIntervalMs, &QuitAfterSignOut::OnTimer, this);
+  }
+
+ private:
+  static constexpr guint kCheckIntervalMs = 10;
+
+  // True (and the loop told to end) when the wait is over.
+  bool Check() {
+    const SignInManager* signin = window_->signin();
+    const bool closed = (signin == nullptr || signin->login_state() == LoginState::kSignedOut) &&
+                        window_->app()->connection() == nullptr &&
+                        window_->app()->runner()->task_count() == 0;
+    if (!closed && TickNow() < deadline_) return false;
+    if (!closed) LOG(kWarning) << "The sign-out did not finish in time; ending anyway";
+    g_main_loop_quit(loop_);
+    return true;
+  }
+  static gboolean OnTimer(gpointer data) {
+    auto* self = static_cast<QuitAfterSignOut*>(data);
+    if (!self->Check()) return G_SOURCE_CONTINUE;
+    self->timer_ = 0;
+    return G_SOURCE_REMOVE;
+  }
+
+  GMainLoop* loop_;
+  PhoneWindow* window_;
+  Tick deadline_ = 0;
+  guint timer_ = 0;
+};
+
 // "Vexalo.v" and the build number (the version's last component): the resource bound when
 // neither the account nor the user chose one.
 std::string DefaultResource(const std::string& version) {
@@ -125,7 +188,7 @@ std::string DefaultResource(const std::string& version) {
 int RunNormal(const StartOptions& options, const ProductIdentity& identity,
               const InstancePaths& instance_paths, RegistryFile* registry, SettingsStore* settings,
               SecretStore* secrets, AutostartEntry* autostart, MailtoHandler* mailto,
-              StartupServices* services, Tick start_tick) {
+              StartupServices* services, SecretText console_password, Tick start_tick) {
   SingleInstance instance(instance_paths, registry, identity.ProcessKey());
   bool checkupdate = options.checkupdate;
   // A terminal client runs beside a desktop one; it takes no hand-overs.
@@ -179,17 +242,11 @@ int RunNormal(const StartOptions& options, const ProductIdentity& identity,
                                                 });
     }
     std::unique_ptr<ConsoleFrontEnd> console;
+    QuitAfterSignOut quit_after_sign_out(loop, window.get());
     if (options.console) {
-      GMainLoop* quit_loop = loop;
-      PhoneWindow* quit_window = window.get();
-      console = std::make_unique<ConsoleFrontEnd>(window.get(), STDIN_FILENO, stdout, [=] {
-        // Let the sign-out's closing bytes leave before the loop ends.
-        g_timeout_add(300, [](gpointer data) -> gboolean {
-          g_main_loop_quit(static_cast<GMainLoop*>(data));
-          return FALSE;
-        }, quit_loop);
-        (void)quit_window;
-      });
+      console = std::make_unique<ConsoleFrontEnd>(window.get(), STDIN_FILENO, stdout,
+                                                  std::move(console_password),
+                                                  [&] { quit_after_sign_out.Start(); });
     } else if (!options.autostart) {
       window->Show();
     }
@@ -221,6 +278,7 @@ int RunNormal(const StartOptions& options, const ProductIdentity& identity,
 
 int Run(int argc, char** argv) {
   const Tick start_tick = TickNow();
+  SecretText console_password = TakePasswordFromEnvironment();
   StartupServices services;
   services.InstallCrashHandler();
   // Sockets report a closed peer as an error, not as a signal that ends the process.
@@ -279,7 +337,7 @@ int Run(int argc, char** argv) {
   if (options.unregister_app) return Unregister(&settings, &autostart, &mailto);
 
   return RunNormal(options, identity, instance_paths, &registry, &settings, &secrets, &autostart,
-                   &mailto, &services, start_tick);
+                   &mailto, &services, std::move(console_password), start_tick);
 }
 
 }  // namespace

@@ -22,7 +22,7 @@ bool StanzaSplitter::Parse(const char* data, size_t length, bool is_final) {
     fed_ += static_cast<int64_t>(piece);
     if (!parser_.Parse(data, piece, is_final && last)) return false;
     if (parser_.generation() != generation) return true;
-    if (fed_ - mark_ > static_cast<int64_t>(kMaxStanzaBytes)) {
+    if (fed_ - mark_ > max_stanza_bytes_) {
       parser_.Fail(XmlErrorKind::kStanzaTooLarge);
       return false;
     }
@@ -63,7 +63,7 @@ void StanzaSplitter::EndElement(ParseContext& context, const char* raw_name) {
   builder_.EndElement(context, raw_name);
   if (depth_ != 1) return;
   const int64_t end = parser_.CurrentByteIndex() + 3 + static_cast<int64_t>(std::strlen(raw_name));
-  if (end - mark_ > static_cast<int64_t>(kMaxStanzaBytes)) {
+  if (end - mark_ > max_stanza_bytes_) {
     // It fitted in the buffer checks only because it ended inside one piece.
     context.RaiseError(XmlErrorKind::kStanzaTooLarge);
     return;

@@ -9,8 +9,12 @@
 
 namespace vexalo {
 
-// Largest stanza we accept; also bounds what may be buffered between two stanzas.
+// Largest stanza we accept by default (before the peer has signed us in); also bounds what may
+// be buffered between two stanzas.
 inline constexpr size_t kMaxStanzaBytes = size_t{1} << 20;
+// After sign-in a server sends whole rosters and history pages in one stanza: 100,000
+// contacts are about 6 MB.
+inline constexpr size_t kMaxSignedInStanzaBytes = size_t{16} << 20;
 
 // Splits an endless XMPP stream: the root element opens the stream, and each element directly
 // inside it is a stanza, delivered as a finished tree as soon as its end tag is parsed.
@@ -38,8 +42,10 @@ class StanzaSplitter : public ParseHandler {
   // owner's callbacks drops the rest of this input (it belonged to the old stream); the
   // splitter must not be destroyed from them.
   bool Parse(const char* data, size_t length, bool is_final = false);
-  // Starts over for a new stream on the same connection.
+  // Starts over for a new stream on the same connection; the stanza limit stays.
   void Reset();
+  // Raises (or lowers) the largest stanza accepted from now on.
+  void SetMaxStanzaBytes(size_t bytes) { max_stanza_bytes_ = static_cast<int64_t>(bytes); }
   const XmlError& error() const { return parser_.error(); }
 
   void StartElement(ParseContext& context, const char* raw_name,
@@ -58,6 +64,7 @@ class StanzaSplitter : public ParseHandler {
   // the last event between stanzas): what lies between them is what the parser holds for us.
   int64_t fed_ = 0;
   int64_t mark_ = 0;
+  int64_t max_stanza_bytes_ = static_cast<int64_t>(kMaxStanzaBytes);
 };
 
 }  // namespace vexalo

@@ -9,7 +9,7 @@ enum class XmlErrorKind {
   kBadNamespacePrefix,   // an undeclared or reserved prefix, an empty prefix declaration
   kUnsupportedEncoding,  // declared in an encoding other than UTF-8
   kRestrictedXml,        // DOCTYPE, entity declaration, processing instruction
-  kStanzaTooLarge,       // more than kMaxStanzaBytes in one stanza
+  kStanzaTooLarge,       // more than the splitter's limit in one stanza
   kNestingTooDeep,       // more than kMaxXmlDepth open elements
   kTooManyNamespaces,    // more than kMaxNamespaceDeclarations in force
   kOutOfMemory,          // expat could not allocate

@@ -350,5 +350,30 @@ TEST(PeerSettingsStoreTest, ProxyPasswordRoundTripsThroughTheKeyring) {
   EXPECT_EQ(secrets.Lookup(reloaded.PasswordKey(), &secret), SecretResult::kNotFound);
 }
 
+// Two processes on one settings file: a save writes only the options this process changed,
+// so neither undoes the other's change.
+TEST_F(SettingsStoreTest, TwoProcessesKeepEachOthersChanges) {
+  RegistryFile other_file(dir_ / "vexalo/settings.ini");
+  SettingsStore other(&other_file, kRoot, &secrets_);
+  store_.Load();
+  other.Load();
+  Settings mine = store_.Current();
+  mine.autostart = false;
+  ASSERT_TRUE(store_.Save(mine, kSettingsSourceUser).written);
+  Settings theirs = other.Current();
+  theirs.theme = "Bubbles";
+  ASSERT_TRUE(other.Save(theirs, kSettingsSourceUser).written);
+  // Back to the default here: the value goes, the other's stays.
+  mine.autostart = true;
+  mine.inactive_minutes = 10;
+  ASSERT_TRUE(store_.Save(mine, kSettingsSourceUser).written);
+
+  SettingsStore reader(&file_, kRoot, &secrets_);
+  reader.Load();
+  EXPECT_TRUE(reader.Current().autostart);
+  EXPECT_EQ(reader.Current().inactive_minutes, 10);
+  EXPECT_EQ(reader.Current().theme, "Bubbles");
+}
+
 }  // namespace
 }  // namespace vexalo

@@ -96,8 +96,10 @@ class RecordingClient : public SignInClient {
   bool HasConnection() const override { return connected; }
   // Only the service's own accounts look names up through tasks; these tests use none.
   StepTaskParent* task_parent() override { return nullptr; }
+  XmlErrorKind last_xml_error() const override { return xml_error; }
 
   SignInSink* sink = nullptr;
+  XmlErrorKind xml_error = XmlErrorKind::kNone;
   std::vector<ConnectionAttempt> attempts;
   std::vector<std::string> passwords;
   bool connected = false;
@@ -212,20 +214,28 @@ TEST_F(SignInManagerTest, ServerOverrideSkipsTheLookup) {
 TEST_F(SignInManagerTest, WhatTheLastFailureTellsTheUser) {
   const struct {
     EngineError error;
+    XmlErrorKind xml_error;
     int error_message;  // 0: a status line only
     int status;
   } cases[] = {
-      {EngineError::kConnectionClosed, kMsgNoConnection, kMsgOffline},
-      {EngineError::kAuthFailed, kMsgAuthenticationFailed, kMsgOffline},
-      {EngineError::kBindFailed, kMsgInternalServerError, kMsgOffline},
-      {EngineError::kStreamClosed, 0, kMsgSignInFailed},
-      {EngineError::kTlsFailed, 0, kMsgSignInFailed},
-      {EngineError::kXmlError, 0, kMsgSignInFailed},
+      {EngineError::kConnectionClosed, XmlErrorKind::kNone, kMsgNoConnection, kMsgOffline},
+      {EngineError::kAuthFailed, XmlErrorKind::kNone, kMsgAuthenticationFailed, kMsgOffline},
+      {EngineError::kBindFailed, XmlErrorKind::kNone, kMsgInternalServerError, kMsgOffline},
+      {EngineError::kStreamClosed, XmlErrorKind::kNone, kMsgServerClosed, kMsgOffline},
+      {EngineError::kStreamErrorReceived, XmlErrorKind::kNone, kMsgServerStreamError,
+       kMsgOffline},
+      {EngineError::kTlsFailed, XmlErrorKind::kNone, kMsgTlsFailed, kMsgOffline},
+      {EngineError::kTimedOut, XmlErrorKind::kNone, kMsgTimedOut, kMsgOffline},
+      {EngineError::kBoundElsewhere, XmlErrorKind::kNone, kMsgBoundElsewhere, kMsgOffline},
+      {EngineError::kXmlError, XmlErrorKind::kNone, kMsgBadXml, kMsgOffline},
+      {EngineError::kXmlError, XmlErrorKind::kStanzaTooLarge, kMsgStanzaTooLarge, kMsgOffline},
+      {EngineError::kXmlError, XmlErrorKind::kRestrictedXml, kMsgRestrictedXml, kMsgOffline},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(EngineErrorName(c.error));
     errors_.clear();
     retry_offered_.clear();
+    client_.xml_error = c.xml_error;
     SignInAndLookUp();
     FailAllAttempts(c.error);
     EXPECT_EQ(manager_->login_state(), LoginState::kSignedOut);
@@ -278,6 +288,17 @@ TEST_F(SignInManagerTest, KnownAccountReconnectsWithDoublingDelays) {
   }
 }
 
+TEST_F(SignInManagerTest, ATimedOutReconnectIsNamedAndTheBackOffGoesOn) {
+  accounts_.Find(kJid).known_good = true;
+  SignInAndLookUp();
+  FailAllAttempts(EngineError::kTimedOut);
+  EXPECT_EQ(errors_, std::vector<std::string>{Text(kMsgTimedOut)});
+  EXPECT_EQ(manager_->login_state(), LoginState::kWaitingToReconnect);
+  const size_t lookups = lookups_.domains.size();
+  TickAfter(5000);
+  EXPECT_EQ(lookups_.domains.size(), lookups + 1);
+}
+
 TEST_F(SignInManagerTest, LostConnectionWaitsButAConflictSignsOut) {
   for (bool conflict : {false, true}) {
     SCOPED_TRACE(conflict);
@@ -295,7 +316,8 @@ TEST_F(SignInManagerTest, LostConnectionWaitsButAConflictSignsOut) {
       EXPECT_EQ(errors_, std::vector<std::string>{Text(kMsgSignedInElsewhere)});
       EXPECT_EQ(lookups_.domains.size(), lookups);
     } else {
-      EXPECT_TRUE(errors_.empty());
+      // Named, though a reconnect follows: the user learns why the contacts went grey.
+      EXPECT_EQ(errors_, std::vector<std::string>{Text(kMsgConnectionLost)});
       EXPECT_EQ(lookups_.domains.size(), lookups + 1);
       lookups_.AnswerLookup();
     }

@@ -203,6 +203,41 @@ TEST(AccountListTest, RoundTripKeepsPasswordsInTheSecretStoreOnly) {
   }
 }
 
+// Two processes on one settings folder: each save re-reads the file under its lock and
+// changes only what this process changed, so neither drops the account the other stored.
+TEST(AccountListTest, TwoProcessesKeepEachOthersAccounts) {
+  TempDir dir;
+  MemorySecretStore secrets;
+  RegistryFile first_file(dir / "vexalo/settings.ini");
+  RegistryFile second_file(dir / "vexalo/settings.ini");
+  AccountList first(&first_file, "R", &secrets);
+  AccountList second(&second_file, "R", &secrets);
+  first.Load();
+  second.Load();
+  auto add = [](AccountList& list, const std::string& jid, std::string password) {
+    Account& account = list.Find(jid);
+    account.password = ProtectedString::FromPlain(&password);
+    account.remember_password = true;
+    list.SetActive(jid);
+  };
+  add(first, "alice@example.net", "a-pass");
+  ASSERT_TRUE(first.Save(true, true));
+  add(second, "bob@example.net", "b-pass");
+  ASSERT_TRUE(second.Save(true, true));
+  // The first saves again (a sign-in), still without having seen bob.
+  first.Find("alice@example.net").server_host = "127.0.0.1";
+  ASSERT_TRUE(first.Save(true, true));
+
+  AccountList reader(&first_file, "R", &secrets);
+  reader.Load();
+  ASSERT_EQ(reader.accounts().size(), 2u);
+  EXPECT_EQ(reader.accounts()[0].jid, "alice@example.net");
+  EXPECT_EQ(reader.accounts()[0].server_host, "127.0.0.1");
+  EXPECT_EQ(reader.accounts()[1].jid, "bob@example.net");
+  EXPECT_EQ(reader.accounts()[1].password.Plain(), "b-pass");
+  EXPECT_EQ(reader.active(), "alice@example.net");
+}
+
 TEST(AccountListTest, BadNamesAreDroppedAndTheActiveFallsBackToTheFirst) {
   TempDir dir;
   RegistryFile file(dir / "vexalo/settings.ini");

@@ -105,6 +105,9 @@ class ConsoleClient {
   ConsoleClient& operator=(const ConsoleClient&) = delete;
 
   bool started() const { return pid_ > 0; }
+  pid_t pid() const { return pid_; }
+  // The profile's home folder (config, cache, data and run below it).
+  const std::string& home() const { return dir_.path(); }
 
   bool Send(const std::string& line) {
     const std::string text = line + "\n";

@@ -246,7 +246,7 @@ INSTANTIATE_TEST_SUITE_P(
                     ServerHeader("s3") + Features(kBindFeatures) +
                         "<iq type='result' id='0'><bind xmlns='urn:ietf:params:xml:ns:xmpp-bind'>"
                         "<jid>mallory@example.net/desk</jid></bind></iq>",
-                    EngineError::kBindFailed},
+                    EngineError::kBoundElsewhere},
         FailureCase{"SessionError", 2,
                     ServerHeader("s3") + Features(kBindFeatures) +
                         "<iq type='result' id='0'><bind xmlns='urn:ietf:params:xml:ns:xmpp-bind'>"

@@ -146,16 +146,18 @@ TEST_F(RosterTest, ErrorAnswerEndsTheFetchQuietly) {
   EXPECT_EQ(session_.TakeSent(), "");
 }
 
-TEST_F(RosterTest, PushesFromOurServerAreAcknowledgedAndReportedWithoutBeginAndEnd) {
+TEST_F(RosterTest, PushesFromOurBareAddressAreAcknowledgedAndReportedWithoutBeginAndEnd) {
   struct Case {
     const char* from;
     bool accepted;
   };
   const Case cases[] = {
       {nullptr, true},
-      {"example.net", true},
       {"alice@example.net", true},
-      {"alice@example.net/phone", true},
+      {"ALICE@example.net", true},
+      {"example.net", false},
+      {"alice@example.net/phone", false},
+      {"alice@example.net/desk", false},
       {"bob@example.net", false},
       {"bob@example.net/x", false},
       {"other.example", false},

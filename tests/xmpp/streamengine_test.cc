@@ -729,7 +729,10 @@ TEST(StreamEngineTest, HostileInputEndsTheStreamWithAStreamError) {
   };
   std::string deep = "<message>";
   for (int i = 0; i < 80; ++i) deep += "<a>";
-  std::string large = "<message><body>" + std::string(kMaxStanzaBytes + 16, 'x');
+  // Signed in, a server may send up to 16 MiB at once (a large roster); before, 1 MiB.
+  std::string large = "<message><body>" + std::string(kMaxSignedInStanzaBytes + 16, 'x');
+  std::string large_before_login =
+      std::string(kServerHeader) + "<message><body>" + std::string(kMaxStanzaBytes + 16, 'x');
   std::string namespaces = "<message";
   for (int i = 0; i < 200; ++i) {
     namespaces += " xmlns:p" + std::to_string(i) + "='urn:n" + std::to_string(i) + "'";
@@ -753,6 +756,7 @@ TEST(StreamEngineTest, HostileInputEndsTheStreamWithAStreamError) {
       {"undeclared prefix", false, "<foo:bar/>", "bad-namespace-prefix"},
       {"nesting too deep", false, deep, "policy-violation"},
       {"stanza too large", false, large, "policy-violation"},
+      {"stanza too large before sign-in", true, large_before_login, "policy-violation"},
       {"too many namespace declarations", false, namespaces, "policy-violation"},
   };
   for (const Case& c : cases) {

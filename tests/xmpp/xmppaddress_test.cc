@@ -29,10 +29,8 @@ TEST(XmppAddressTest, ValidAddressesParseAndPrepare) {
   } cases[] = {
       {"UsEr@DoMain/Home", "user", "domain", "Home", "user@domain/Home"},
       {"a/b@c", "", "a", "b@c", "a/b@c"},
-      {"@d", "", "d", "", "d"},
       {"d", "", "d", "", "d"},
       {"u@d/r/x@y", "u", "d", "r/x@y", "u@d/r/x@y"},
-      {"u@d/", "u", "d", "", "u@d"},
       {"u@127.0.0.1", "u", "127.0.0.1", "", "u@127.0.0.1"},
       {"\xC3\x9C@d\xC3\xA9.example", "\xC3\x9C", "d\xC3\xA9.example", "", ""},
       {"u@Ab-C.Example.COM", "u", "ab-c.example.com", "", "u@ab-c.example.com"},
@@ -65,6 +63,11 @@ TEST(XmppAddressTest, InvalidAddresses) {
       "u@",
       "/r",
       "u@/r",
+      // A separator promises a part: an empty local part or resource is no address.
+      "@d",
+      "@d/r",
+      "u@d/",
+      "d/",
       "u@a_b",
       "u@-a.b",
       "u@a-.b",

@@ -253,5 +253,84 @@ TEST(StanzaTaskTest, IqBuilders) {
   EXPECT_FALSE(StanzaTask::MatchRequestIq(*request, "get", kQnVcard));
 }
 
+// Every step of the sign-in has a deadline: a server that goes silent at any point ends the
+// attempt with kTimedOut instead of leaving it waiting for ever; one that keeps answering
+// within the deadline is given the time it needs.
+TEST_F(XmppConnectionTest, SilentServerAtAnyStepEndsTheAttemptWithTimedOut) {
+  const std::string header =
+      "<stream:stream xmlns='jabber:client' xmlns:stream='http://etherx.jabber.org/streams' "
+      "from='example.net' id='s' version='1.0'>";
+  const std::string sasl_features =
+      "<stream:features><mechanisms xmlns='urn:ietf:params:xml:ns:xmpp-sasl'>"
+      "<mechanism>PLAIN</mechanism></mechanisms></stream:features>";
+  struct Case {
+    const char* name;
+    bool pre_login;
+    bool tcp_connects;
+    std::vector<std::string> server_says;  // one answer per deadline period, then silence
+  };
+  const Case cases[] = {
+      {"TCP connect never completes", false, false, {}},
+      {"connected, no stream header", false, true, {}},
+      {"silent during SASL", false, true, {header + sasl_features}},
+      {"silent before bind", false, true,
+       {header + sasl_features, "<success xmlns='urn:ietf:params:xml:ns:xmpp-sasl'/>"}},
+      {"pre-login step never answers", true, false, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    int64_t now = 1;
+    QueueTaskRunner runner(nullptr, [&now] { return now; });
+    auto* connection = new XmppConnection(&runner);
+    auto socket = std::make_unique<FakeServiceSocket>();
+    FakeServiceSocket* raw_socket = socket.get();
+    Observer observer(connection);
+    // Read when the close is reported: the runner deletes the socket soon after.
+    int closes_at_end = 0;
+    SlotHost closes_watcher;
+    connection->SignalStateChange.Connect(&closes_watcher, [&](EngineState state) {
+      if (state == EngineState::kClosed) closes_at_end = raw_socket->closes;
+    });
+    ConnectionSettings settings = Settings();
+    settings.use_tls = false;
+    settings.allow_clear_login_on_loopback = true;
+    settings.step_timeout_ms = 30000;
+    std::unique_ptr<FakeAuthenticator> authenticator;
+    if (c.pre_login) authenticator = std::make_unique<FakeAuthenticator>(FakeAuthenticator::Outcome{});
+    connection->Connect(settings, std::move(socket), std::move(authenticator));
+    connection->Start();
+    auto pump = [] {
+      for (int i = 0; i < 5; ++i) ThreadRegistry::Current()->RunFor(0);
+    };
+    // Moves the virtual clock on in poll-sized steps.
+    auto wait_ms = [&](int64_t ms) {
+      for (int64_t waited = 0; waited < ms; waited += 500) {
+        now += 500 * 10000;
+        runner.PollTasks();
+        pump();
+      }
+    };
+    pump();
+    if (c.tcp_connects) raw_socket->Connected();
+    for (const std::string& answer : c.server_says) {
+      // 25 s between answers: slow, but within each step's deadline.
+      wait_ms(25000);
+      ASSERT_TRUE(observer.states.empty() || observer.states.back() != EngineState::kClosed);
+      raw_socket->incoming += answer;
+      raw_socket->Readable();
+      pump();
+    }
+    wait_ms(29000);
+    EXPECT_TRUE(observer.states.empty() || observer.states.back() != EngineState::kClosed);
+    wait_ms(2000);
+    ASSERT_FALSE(observer.states.empty());
+    EXPECT_EQ(observer.states.back(), EngineState::kClosed);
+    EXPECT_EQ(observer.error, EngineError::kTimedOut);
+    EXPECT_GE(closes_at_end, 1);
+    pump();
+    EXPECT_TRUE(runner.children().empty());
+  }
+}
+
 }  // namespace
 }  // namespace vexalo

@@ -148,7 +148,7 @@ TEST_F(PeerSignInTest, WrongPasswordIsRejected) {
 TEST_F(PeerSignInTest, UntrustedCertificateEndsTheAttemptWithTheCertificateError) {
   LiveClient attempt(&runner_, Settings("alice", "wonderland"), "");
   ASSERT_TRUE(RunUntil([&] { return attempt.Closed(); }));
-  EXPECT_EQ(attempt.error, EngineError::kConnectionClosed) << EngineErrorName(attempt.error);
+  EXPECT_EQ(attempt.error, EngineError::kTlsFailed) << EngineErrorName(attempt.error);
   EXPECT_EQ(attempt.socket_error, kSecUntrustedRoot) << TlsErrorName(attempt.socket_error);
   EXPECT_EQ(attempt.Traffic().find("<auth"), std::string::npos);
 }

@@ -83,6 +83,11 @@ void StepTask::Abort(bool no_wake) {
   if (!no_wake) runner()->WakeTasks();
 }
 
+void StepTask::StepUntilBlocked() {
+  if (busy_) return;
+  while (!blocked_ && !done_) Step();
+}
+
 int64_t StepTask::ElapsedTime() const { return runner()->CurrentTime() - start_time_; }
 
 void StepTask::Finish() {

@@ -54,6 +54,10 @@ class StepTask : public StepTaskParent {
   // Finishes the task at once (or, from inside its own Process, as soon as Process returns),
   // with the error flag set. `no_wake` leaves waking the runner to the caller.
   void Abort(bool no_wake = false);
+  // Steps the task here and now until it blocks or finishes, for work that cannot wait for
+  // the runner (stanzas that arrived just before their connection went). No-op from inside
+  // its own Process.
+  void StepUntilBlocked();
   // Runner time since Start, in 100-ns units.
   int64_t ElapsedTime() const;
 

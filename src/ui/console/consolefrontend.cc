@@ -3,9 +3,6 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include <charconv>
-#include <cstdlib>
-#include <sstream>
 
 #include "app/chatsession.h"
 #include "app/linux/phonewindow.h"
@@ -13,18 +10,9 @@
 #include "app/signinmanager.h"
 #include "base/runtime/logging.h"
 #include "base/runtime/secrettext.h"
-#include "platform/secretstore.h"
 
 namespace vexalo {
 namespace {
-
-std::vector<std::string> SplitWords(const std::string& line) {
-  std::vector<std::string> words;
-  std::istringstream in(line);
-  std::string word;
-  while (in >> word) words.push_back(word);
-  return words;
-}
 
 const char* ShowName(const PresenceStatus& status) {
   if (!status.available) return "offline";
@@ -61,22 +49,27 @@ const char* SubscriptionName(const RosterItem& item) {
   return "none";
 }
 
-bool ParseChatState(std::string_view name, ChatState* state) {
-  for (ChatState candidate : {ChatState::kActive, ChatState::kComposing, ChatState::kPaused,
-                              ChatState::kInactive, ChatState::kGone}) {
-    if (name == ChatStateText(candidate)) {
-      *state = candidate;
-      return true;
-    }
-  }
-  return false;
+// C1 controls drive terminals like C0 ones; the bidirectional embeddings, overrides and
+// isolates reorder the rest of the line, so a peer could make one event read as another.
+bool IsTerminalControl(gunichar code) {
+  return (code >= 0x80 && code <= 0x9F) || (code >= 0x202A && code <= 0x202E) ||
+         (code >= 0x2066 && code <= 0x2069);
 }
 
 }  // namespace
 
 ConsoleFrontEnd::ConsoleFrontEnd(PhoneWindow* window, int input_fd, FILE* out,
-                                 std::function<void()> quit)
-    : window_(window), input_fd_(input_fd), out_(out), quit_(std::move(quit)) {
+                                 SecretText password, std::function<void()> quit)
+    : window_(window),
+      console_window_(window, [this](ChatSession* session) { PrintRoster(session); }),
+      commands_(&console_window_, std::move(password),
+                {[this](std::string_view text) { Info(text); },
+                 [this](std::string_view text) { Error(text); },
+                 [this](const std::vector<std::string>& words) { return AskPassword(words); },
+                 [this] { Quit(); }}),
+      input_fd_(input_fd),
+      out_(out),
+      quit_(std::move(quit)) {
   if (SignInManager* signin = window_->signin()) {
     signin->SignalLoginState.Connect(this, &ConsoleFrontEnd::OnLoginState);
     signin->SignalStatus.Connect(this, [this](const std::string& text) { Emit({"status", text}); });
@@ -101,7 +94,23 @@ ConsoleFrontEnd::~ConsoleFrontEnd() {
 std::string ConsoleFrontEnd::Field(std::string_view text) {
   std::string field;
   field.reserve(text.size());
-  for (char c : text) {
+  size_t i = 0;
+  while (i < text.size()) {
+    const gunichar code = g_utf8_get_char_validated(text.data() + i,
+                                                    static_cast<gssize>(text.size() - i));
+    if (code == static_cast<gunichar>(-1) || code == static_cast<gunichar>(-2)) {
+      // Not UTF-8: a stray byte could be a terminal's 8-bit control.
+      ++i;
+      continue;
+    }
+    const size_t length = static_cast<size_t>(g_utf8_skip[static_cast<unsigned char>(text[i])]);
+    const char c = text[i];
+    if (length > 1) {
+      if (!IsTerminalControl(code)) field.append(text.substr(i, length));
+      i += length;
+      continue;
+    }
+    ++i;
     switch (c) {
       case '\\':
         field += "\\\\";
@@ -196,34 +205,13 @@ void ConsoleFrontEnd::SetPasswordEcho(bool on) {
   tcsetattr(input_fd_, TCSANOW, &mode);
 }
 
-std::string ConsoleFrontEnd::RestAfter(const std::string& line, size_t words) {
-  size_t pos = 0;
-  for (size_t i = 0; i < words; ++i) {
-    pos = line.find_first_not_of(" \t", pos);
-    if (pos == std::string::npos) return {};
-    pos = line.find_first_of(" \t", pos);
-    if (pos == std::string::npos) return {};
-  }
-  pos = line.find_first_not_of(" \t", pos);
-  return pos == std::string::npos ? std::string() : line.substr(pos);
-}
-
-ChatSession* ConsoleFrontEnd::Session() {
-  ChatSession* session = window_->app()->session();
-  if (session == nullptr) Error("not signed in");
-  return session;
-}
-
-bool ConsoleFrontEnd::ParseContact(const std::vector<std::string>& words, XmppAddress* contact) {
-  if (words.size() < 2) {
-    Error(words[0] + " needs an address");
-    return false;
-  }
-  *contact = XmppAddress(words[1]);
-  if (!contact->IsValid()) {
-    Error("not a valid address: " + words[1]);
-    return false;
-  }
+bool ConsoleFrontEnd::AskPassword(const std::vector<std::string>& words) {
+  if (input_fd_ < 0 || !isatty(input_fd_)) return false;
+  signin_words_ = words;
+  awaiting_password_ = true;
+  SetPasswordEcho(false);
+  std::fputs("password: ", stderr);
+  std::fflush(stderr);
   return true;
 }
 
@@ -232,168 +220,24 @@ void ConsoleFrontEnd::HandleLine(const std::string& line) {
     awaiting_password_ = false;
     SetPasswordEcho(true);
     std::fputs("\n", stderr);
-    SignIn(signin_words_, line);
+    std::string clear = line;
+    const SecretText password = SecretText::FromClearText(clear);
+    WipeString(&clear);
+    commands_.SignIn(signin_words_, password);
     signin_words_.clear();
     return;
   }
-  const std::vector<std::string> words = SplitWords(line);
-  if (words.empty()) return;
-  const std::string& command = words[0];
-  if (command == "/help") {
-    PrintHelp();
-  } else if (command == "/quit") {
-    Quit();
-  } else if (command == "/signin") {
-    if (words.size() < 2 || words.size() > 3) {
-      Error("usage: /signin JID [HOST[:PORT]]");
-      return;
-    }
-    const char* env_password = std::getenv("VEXALO_PASSWORD");
-    const XmppAddress jid(words[1]);
-    bool stored = false;
-    if (window_->accounts() != nullptr && jid.IsValid()) {
-      for (const Account& account : window_->accounts()->accounts()) {
-        stored = stored || (account.jid == jid.WithoutResource().ToString() &&
-                            !account.password.empty());
-      }
-    }
-    if (env_password != nullptr && *env_password != '\0') {
-      SignIn(words, env_password);
-    } else if (stored) {
-      SignIn(words, "");
-    } else if (input_fd_ >= 0 && isatty(input_fd_)) {
-      signin_words_ = words;
-      awaiting_password_ = true;
-      SetPasswordEcho(false);
-      std::fputs("password: ", stderr);
-      std::fflush(stderr);
-    } else {
-      Error("no password: none is stored for this account and VEXALO_PASSWORD is not set");
-    }
-  } else if (command == "/signout") {
-    if (window_->signin() != nullptr) window_->signin()->SignOut();
-  } else if (command == "/roster") {
-    PrintRoster();
-  } else if (command == "/status") {
-    ChatSession* session = Session();
-    if (session == nullptr) return;
-    const std::string show = words.size() > 1 ? words[1] : "available";
-    const std::string text = RestAfter(line, 2);
-    if (show == "available") {
-      session->SetStatus(ShowState::kOnline, false, text);
-    } else if (show == "away") {
-      session->SetStatus(ShowState::kAway, false, text);
-    } else if (show == "xa") {
-      session->SetStatus(ShowState::kXa, false, text);
-    } else if (show == "dnd") {
-      session->SetStatus(ShowState::kDnd, false, text);
-    } else if (show == "chat") {
-      session->SetStatus(ShowState::kChat, false, text);
-    } else if (show == "invisible") {
-      session->SetStatus(ShowState::kOnline, true, text);
-    } else {
-      Error("usage: /status available|away|xa|dnd|chat|invisible [text]");
-    }
-  } else if (command == "/msg") {
-    XmppAddress contact;
-    if (!ParseContact(words, &contact)) return;
-    const std::string text = RestAfter(line, 2);
-    if (text.empty()) {
-      Error("usage: /msg JID text");
-      return;
-    }
-    if (ChatSession* session = Session()) session->SendMessage(contact, text);
-  } else if (command == "/typing") {
-    XmppAddress contact;
-    ChatState state = ChatState::kComposing;
-    if (!ParseContact(words, &contact)) return;
-    if (words.size() > 2 && !ParseChatState(words[2], &state)) {
-      Error("usage: /typing JID [active|composing|paused|inactive|gone]");
-      return;
-    }
-    if (ChatSession* session = Session()) session->SendChatState(contact, state);
-  } else if (command == "/add") {
-    XmppAddress contact;
-    if (!ParseContact(words, &contact)) return;
-    if (ChatSession* session = Session()) session->AddContact(contact, RestAfter(line, 2));
-  } else if (command == "/remove") {
-    XmppAddress contact;
-    if (!ParseContact(words, &contact)) return;
-    if (ChatSession* session = Session()) session->RemoveContact(contact);
-  } else if (command == "/accept") {
-    XmppAddress contact;
-    if (!ParseContact(words, &contact)) return;
-    if (ChatSession* session = Session()) session->AcceptSubscription(contact);
-  } else if (command == "/deny") {
-    XmppAddress contact;
-    if (!ParseContact(words, &contact)) return;
-    if (ChatSession* session = Session()) session->DenySubscription(contact);
-  } else {
-    Error("unknown command: " + command + " (type /help)");
-  }
-}
-
-void ConsoleFrontEnd::SignIn(const std::vector<std::string>& words, const std::string& password) {
-  SignInManager* signin = window_->signin();
-  if (signin == nullptr) {
-    Error("signing in is not available");
-    return;
-  }
-  std::string host;
-  uint16_t port = 0;
-  if (words.size() > 2) {
-    const std::string& server = words[2];
-    const size_t colon = server.rfind(':');
-    host = server.substr(0, colon);
-    if (colon != std::string::npos) {
-      unsigned value = 0;
-      const char* begin = server.data() + colon + 1;
-      const char* end = server.data() + server.size();
-      const auto [stop, error] = std::from_chars(begin, end, value);
-      if (error != std::errc() || stop != end || value == 0 || value > 65535) {
-        Error("not a port: " + server.substr(colon + 1));
-        return;
-      }
-      port = static_cast<uint16_t>(value);
-    }
-    if (host.empty()) {
-      Error("usage: /signin JID [HOST[:PORT]]");
-      return;
-    }
-  }
-  std::string clear = password;
-  const SecretText secret = SecretText::FromClearText(clear);
-  WipeString(&clear);
-  signin->SignIn(words[1], secret, host, port);
+  commands_.Handle(line);
 }
 
 void ConsoleFrontEnd::Quit() {
   if (quitting_) return;
   quitting_ = true;
-  SignInManager* signin = window_->signin();
-  if (signin != nullptr && signin->login_state() != LoginState::kSignedOut) {
-    signin->SignOut();
-  }
+  if (!console_window_.IsSignedOut()) console_window_.SignOut();
   if (quit_) quit_();
 }
 
-void ConsoleFrontEnd::PrintHelp() {
-  for (const char* text :
-       {"/signin JID [HOST[:PORT]]   sign in (password: stored, $VEXALO_PASSWORD or asked)",
-        "/signout                    sign out", "/roster                     show the contacts",
-        "/status available|away|xa|dnd|chat|invisible [text]",
-        "/msg JID text               send a chat message",
-        "/typing JID [composing|paused|active|inactive|gone]",
-        "/add JID [text]             add a contact and ask to see its presence",
-        "/remove JID                 remove a contact",
-        "/accept JID | /deny JID     answer a subscription request", "/quit"}) {
-    Info(text);
-  }
-}
-
-void ConsoleFrontEnd::PrintRoster() {
-  ChatSession* session = Session();
-  if (session == nullptr) return;
+void ConsoleFrontEnd::PrintRoster(ChatSession* session) {
   for (const auto& [address, item] : session->roster()) OnRosterItem(item);
   for (const auto& [address, status] : session->presences()) OnPresence(status);
 }

@@ -8,9 +8,11 @@
 #include <string_view>
 #include <vector>
 
+#include "base/runtime/secrettext.h"
 #include "app/loginstate.h"
 #include "base/runtime/signal.h"
-#include "xmpp/stream/xmppaddress.h"
+#include "ui/console/consolecommands.h"
+#include "ui/console/phonewindowconsole.h"
 
 namespace vexalo {
 
@@ -30,8 +32,10 @@ class ConsoleFrontEnd : public SlotHost {
   static constexpr size_t kMaxLineBytes = 64 * 1024;
 
   // `out` receives the events; `input_fd` the commands (-1: none, for tests that call
-  // HandleLine directly). `quit` ends the program.
-  ConsoleFrontEnd(PhoneWindow* window, int input_fd, FILE* out, std::function<void()> quit);
+  // HandleLine directly). `password` is the one the environment gave at start (empty: none).
+  // `quit` ends the program.
+  ConsoleFrontEnd(PhoneWindow* window, int input_fd, FILE* out, SecretText password,
+                  std::function<void()> quit);
   ~ConsoleFrontEnd() override;
   ConsoleFrontEnd(const ConsoleFrontEnd&) = delete;
   ConsoleFrontEnd& operator=(const ConsoleFrontEnd&) = delete;
@@ -43,7 +47,8 @@ class ConsoleFrontEnd : public SlotHost {
   void HandleEndOfInput();
 
   // Escapes a field: backslash, tab and line ends as \\, \t, \n, \r; other control
-  // characters dropped.
+  // characters (C0, DEL, C1), bidirectional overrides and isolates, and bytes that are not
+  // UTF-8 dropped.
   static std::string Field(std::string_view text);
 
  private:
@@ -51,13 +56,9 @@ class ConsoleFrontEnd : public SlotHost {
   void Emit(std::initializer_list<std::string_view> fields);
   void Info(std::string_view text) { Emit({"info", text}); }
   void Error(std::string_view text) { Emit({"error", text}); }
-  void PrintHelp();
-  void PrintRoster();
-  void SignIn(const std::vector<std::string>& words, const std::string& password);
+  void PrintRoster(ChatSession* session);
+  bool AskPassword(const std::vector<std::string>& words);
   void Quit();
-  ChatSession* Session();
-  bool ParseContact(const std::vector<std::string>& words, XmppAddress* contact);
-  static std::string RestAfter(const std::string& line, size_t words);
   void SetPasswordEcho(bool on);
 
   void OnLoginState(LoginState state);
@@ -67,6 +68,8 @@ class ConsoleFrontEnd : public SlotHost {
   void OnMessage(const ChatMessage& message);
 
   PhoneWindow* window_;
+  PhoneWindowConsole console_window_;
+  ConsoleCommands commands_;
   int input_fd_;
   FILE* out_;
   std::function<void()> quit_;

@@ -26,9 +26,9 @@ void RosterTask::Refresh() {
 bool RosterTask::HandleStanza(const XmlElem& stanza) {
   if (stanza.Name() == kQnIq) {
     if (!MatchRequestIq(stanza, kStrSet, kQnRosterQuery)) return false;
-    // Only our own server may change our roster; a contact's "push" is left unanswered here
-    // (the engine refuses it).
-    if (!ServerPush::IsFromOwnServerOrAccount(stanza, BoundAddress())) return false;
+    // Only our own server may change our roster, and it sends pushes without "from" or from
+    // our bare address; anything else is left unanswered here (the engine refuses it).
+    if (!ServerPush::IsFromOwnBareAccount(stanza, BoundAddress())) return false;
     std::unique_ptr<XmlElem> ack = MakeIqResult(stanza);
     ack->AppendChild(std::make_unique<XmlElem>(kQnRosterQuery, true));
     SendStanza(*ack);

@@ -191,9 +191,10 @@ bool LoginSequence::AwaitBind() {
   }
   bound_ = XmppAddress(bind->ChildText(kQnBindJid));
   const XmppAddress& user = engine_.GetUser();
-  if (!bound_.HasResource() || (user.DomainPart() != CurrentServiceDomains().fallback_host &&
-                                bound_.WithoutResource() != user)) {
-    return Fail(EngineError::kBindFailed);
+  if (!bound_.HasResource()) return Fail(EngineError::kBindFailed);
+  if (user.DomainPart() != CurrentServiceDomains().fallback_host &&
+      bound_.WithoutResource() != user) {
+    return Fail(EngineError::kBoundElsewhere);
   }
   if (!session_offered_) return Complete();
   iq_id_ = engine_.NextId();

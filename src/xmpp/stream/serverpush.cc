@@ -12,4 +12,10 @@ bool ServerPush::IsFromOwnServerOrAccount(const XmlElem& stanza, const XmppAddre
   return from.NodePart().empty() && !from.HasResource() && from.DomainPart() == bound.DomainPart();
 }
 
+bool ServerPush::IsFromOwnBareAccount(const XmlElem& stanza, const XmppAddress& bound) {
+  if (!stanza.HasAttribute(kQnFrom)) return true;
+  const XmppAddress from(stanza.GetAttribute(kQnFrom));
+  return from.IsValid() && bound.IsValid() && !from.HasResource() && from.SameAccount(bound);
+}
+
 }  // namespace vexalo

@@ -11,6 +11,9 @@ namespace vexalo {
 class ServerPush {
  public:
   static bool IsFromOwnServerOrAccount(const XmlElem& stanza, const XmppAddress& bound);
+  // Roster pushes are narrower: no "from", or our bare account address exactly. Our server's
+  // domain and our other resources do not change our roster.
+  static bool IsFromOwnBareAccount(const XmlElem& stanza, const XmppAddress& bound);
 };
 
 }  // namespace vexalo

@@ -31,6 +31,9 @@ void StanzaTask::Detach() {
 }
 
 void StanzaTask::OnDisconnected() {
+  // What arrived before the stream ended is delivered before the task ends: a message in the
+  // same read as "</stream:stream>" is as real as one that came earlier.
+  if (!queue_.empty()) StepUntilBlocked();
   Detach();
   Error();
 }

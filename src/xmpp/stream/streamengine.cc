@@ -119,6 +119,10 @@ const char* EngineErrorName(EngineError error) {
       return "stream closed";
     case EngineError::kNoConnectionList:
       return "no connection list";
+    case EngineError::kTimedOut:
+      return "timed out";
+    case EngineError::kBoundElsewhere:
+      return "bound to another address";
   }
   return "unknown";
 }
@@ -409,6 +413,8 @@ void StreamEngine::OnBound(const XmppAddress& bound) {
   if (state_ != EngineState::kOpening) return;
   bound_address_ = bound;
   state_ = EngineState::kOpen;
+  // Only a server that signed us in may send the large results of a session.
+  splitter_.SetMaxStanzaBytes(kMaxSignedInStanzaBytes);
 }
 
 void StreamEngine::FailLogin(EngineError code) {
@@ -427,6 +433,7 @@ void StreamEngine::StreamStarted(const XmlElem& header) {
     RaiseError(EngineError::kXmlError, "not-well-formed");
     return;
   }
+  ++login_progress_;
   login_->Step(&header, true);
   DestroyLoginIfDone();
 }
@@ -439,6 +446,7 @@ void StreamEngine::StanzaReceived(const XmlElem& stanza) {
     return;
   }
   if (login_ != nullptr) {
+    ++login_progress_;
     login_->Step(&stanza, false);
     DestroyLoginIfDone();
     return;
@@ -454,6 +462,7 @@ void StreamEngine::StreamEnded() {
 
 void StreamEngine::StreamXmlError(const XmlError& error) {
   if (state_ == EngineState::kClosed || reset_pending_) return;
+  xml_error_kind_ = error.kind;
   RaiseError(EngineError::kXmlError, StreamConditionFor(error.kind));
 }
 

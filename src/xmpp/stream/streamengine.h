@@ -38,6 +38,8 @@ enum class EngineError : int32_t {
   kStreamClosed = 9,      // the server closed its stream
   // Never raised by the engine: signing in found no server to try (no connection list).
   kNoConnectionList = 10,
+  kTimedOut = 11,       // a step of the sign-in waited too long for the server
+  kBoundElsewhere = 12,  // the server bound an address that is not the account's
 };
 
 enum class EngineResult : int32_t { kOk = 0, kBadArgument = 1, kBadState = 2 };
@@ -168,6 +170,11 @@ class StreamEngine : private StanzaSplitter::Owner {
   virtual bool IsEncrypted() const { return encrypted_; }
   virtual EngineError GetError() const { return error_; }
   virtual const XmlElem* GetStreamError() const { return stream_error_.get(); }
+  // What was wrong with the server's XML when the error is kXmlError.
+  XmlErrorKind GetXmlErrorKind() const { return xml_error_kind_; }
+  // Counts the server's stream headers and stanzas read during the login, so that the owner
+  // can tell a silent server from a slow sign-in.
+  uint64_t login_progress() const { return login_progress_; }
   virtual EngineResult Disconnect();
   virtual EngineResult AddStanzaHandler(StanzaHandler* handler, HandlerLevel level);
   virtual EngineResult RemoveStanzaHandler(StanzaHandler* handler);
@@ -228,6 +235,8 @@ class StreamEngine : private StanzaSplitter::Owner {
   bool encrypted_ = false;
   XmppAddress bound_address_;
   std::unique_ptr<XmlElem> stream_error_;
+  XmlErrorKind xml_error_kind_ = XmlErrorKind::kNone;
+  uint64_t login_progress_ = 0;
   uint32_t id_counter_ = 0;
   StanzaSplitter splitter_;
   bool reset_pending_ = false;

@@ -48,6 +48,8 @@ XmppAddress::XmppAddress(std::string_view text) {
   std::string_view before_slash = text;
   if (slash != std::string_view::npos) {
     resource = text.substr(slash + 1);
+    // "u@d/" is not "u@d": a separator must be followed by a part.
+    if (resource.empty()) return;
     before_slash = text.substr(0, slash);
   }
   // An '@' after the first '/' belongs to the resource.
@@ -57,6 +59,7 @@ XmppAddress::XmppAddress(std::string_view text) {
   if (at != std::string_view::npos) {
     node = before_slash.substr(0, at);
     domain = before_slash.substr(at + 1);
+    if (node.empty()) return;
   }
   if (domain.empty()) return;
   Build(node, domain, resource);

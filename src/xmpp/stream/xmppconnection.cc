@@ -1,6 +1,7 @@
 #include "xmpp/stream/xmppconnection.h"
 
 #include "base/runtime/logging.h"
+#include "base/runtime/steptaskrunner.h"
 #include "xmpp/stream/loginsequence.h"
 #include "xmpp/stream/plainmechanismchooser.h"
 
@@ -44,6 +45,7 @@ EngineResult XmppConnection::Connect(const ConnectionSettings& settings,
   server_host_name_ = settings.server_host_name;
   server_port_ = settings.server_port;
   allow_clear_login_ = settings.allow_clear_login_on_loopback && settings.server.IsLoopbackIP();
+  step_timeout_ = int64_t{settings.step_timeout_ms} * 10000;
   authenticator_ = std::move(authenticator);
   return EngineResult::kOk;
 }
@@ -124,6 +126,8 @@ int XmppConnection::ProcessStart() {
 }
 
 int XmppConnection::ProcessPreLogin() {
+  // Gone when the step timed out.
+  if (authenticator_ == nullptr) return STATE_ERROR;
   if (!authenticator_->IsAuthDone()) return STATE_BLOCKED;
   if (authenticator_->IsAuthorized()) {
     auth_cookie_from_step_ = authenticator_->GetAuthCookie();
@@ -172,12 +176,39 @@ void XmppConnection::Stop() {
   StepTask::Stop();
 }
 
+void XmppConnection::Poll() {
+  if (engine_ == nullptr || closed_signalled_ || step_timeout_ <= 0) return;
+  const EngineState state = engine_->GetState();
+  if (state == EngineState::kOpen || state == EngineState::kClosed) return;
+  // Progress: the TCP connection made, then every header and stanza of the login.
+  const uint64_t progress = (socket_connected_ ? 1 : 0) + engine_->login_progress();
+  const int64_t now = runner()->CurrentTime();
+  if (progress != progress_seen_ || progress_time_ == 0) {
+    progress_seen_ = progress;
+    progress_time_ = now;
+    return;
+  }
+  if (now - progress_time_ < step_timeout_) return;
+  LOG(kWarning) << "sign-in step timed out after " << step_timeout_ / 10000 << " ms";
+  if (authenticator_ != nullptr && state == EngineState::kNew) {
+    // Still in the pre-login step.
+    pre_login_error_ = EngineError::kTimedOut;
+    authenticator_.reset();
+    if (socket_ != nullptr) socket_->Close();
+    SignalClosedOnce();
+    Wake();
+    return;
+  }
+  engine_->FailLogin(EngineError::kTimedOut);
+}
+
 void XmppConnection::WriteOutput(const char* bytes, size_t length) {
   SignalLogOutput(bytes, length);
   if (socket_ != nullptr) socket_->Write(bytes, length);
 }
 
 void XmppConnection::StartTls(std::string_view server_name) {
+  tls_pending_ = true;
   if (socket_ != nullptr) socket_->StartTls(std::string(server_name));
 }
 
@@ -198,15 +229,17 @@ void XmppConnection::SignalClosedOnce() {
   if (closed_signalled_) return;
   closed_signalled_ = true;
   delivering_signal_ = true;
-  SignalStateChange(EngineState::kClosed);
-  delivering_signal_ = false;
+  // The tasks first, so that they deliver what they hold while their listeners still listen.
   if (!disconnected_signalled_) {
     disconnected_signalled_ = true;
     SignalDisconnected();
   }
+  SignalStateChange(EngineState::kClosed);
+  delivering_signal_ = false;
 }
 
 void XmppConnection::OnSocketConnected() {
+  socket_connected_ = true;
   if (engine_ != nullptr) engine_->Connect();
 }
 
@@ -215,6 +248,7 @@ void XmppConnection::OnSocketReadable() {
   size_t count = 0;
   while (engine_ != nullptr && engine_->GetState() != EngineState::kClosed &&
          socket_->Read(buffer, sizeof(buffer), &count) && count > 0) {
+    tls_pending_ = false;
     SignalLogInput(buffer, count);
     engine_->HandleInput(buffer, count);
   }
@@ -224,7 +258,13 @@ void XmppConnection::OnSocketClosed() {
   if (socket_ != nullptr && socket_->GetError() != ServiceSocket::ERROR_NONE) {
     LOG(kInfo) << "connection closed, socket error " << socket_->GetSocketError();
   }
-  if (engine_ != nullptr) engine_->ConnectionClosed();
+  if (engine_ == nullptr) return;
+  if (tls_pending_) {
+    // Nothing came back over TLS: the handshake failed, and the user is told so.
+    engine_->FailLogin(EngineError::kTlsFailed);
+    return;
+  }
+  engine_->ConnectionClosed();
 }
 
 void XmppConnection::OnAuthDone() { Wake(); }

@@ -35,6 +35,9 @@ struct ConnectionSettings {
   // Lets PLAIN go over an unencrypted stream, honoured only for a server on the loopback
   // interface (a test server without TLS). Never set by the application.
   bool allow_clear_login_on_loopback = false;
+  // How long one step of the sign-in (connecting, the pre-login step, each answer of the login)
+  // may wait for the server before the attempt fails with kTimedOut.
+  int step_timeout_ms = 30000;
 };
 
 // One sign-in attempt: a task that owns the service socket and the stream engine, runs the
@@ -82,13 +85,16 @@ class XmppConnection : public StepTask, public SlotHost, private OutputSink, pri
   int ProcessResponse() override;
   StepTask* FindAncestor(int code) override;
   void Stop() override;
+  // Ends a sign-in whose current step has waited past its deadline.
+  void Poll() override;
 
   // Every engine state change; kClosed exactly once.
   Signal<EngineState> SignalStateChange;
   // Raw chunks as read (before parsing) and as written.
   Signal<const char*, size_t> SignalLogInput;
   Signal<const char*, size_t> SignalLogOutput;
-  // The connection is going; every StanzaTask ends with an error.
+  // The connection is going; every StanzaTask delivers what it queued and ends with an error.
+  // Comes before the final state change.
   Signal<> SignalDisconnected;
 
  private:
@@ -116,6 +122,13 @@ class XmppConnection : public StepTask, public SlotHost, private OutputSink, pri
   std::string server_host_name_;
   uint16_t server_port_ = 0;
   bool allow_clear_login_ = false;
+  int64_t step_timeout_ = 0;  // in the runner's 100-ns units
+  // The last progress of the sign-in seen by Poll, and when it was seen.
+  uint64_t progress_seen_ = 0;
+  int64_t progress_time_ = 0;
+  bool socket_connected_ = false;
+  // TLS was started and nothing has been read over it yet.
+  bool tls_pending_ = false;
   EngineError pre_login_error_ = EngineError::kNone;
   std::string captcha_challenge_;
   std::string auth_cookie_from_step_;

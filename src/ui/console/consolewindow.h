@@ -1,0 +1,37 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "base/runtime/secrettext.h"
+#include "xmpp/messages/chatstate.h"
+#include "xmpp/presence/presencestatus.h"
+#include "xmpp/stream/xmppaddress.h"
+
+namespace vexalo {
+
+// What the console's commands do to the main window: sign-in and the signed-in session's
+// actions. The chat actions return false while no session exists.
+class ConsoleWindow {
+ public:
+  virtual ~ConsoleWindow() = default;
+
+  virtual bool CanSignIn() const = 0;
+  virtual bool HasStoredPassword(const XmppAddress& jid) const = 0;
+  virtual void SignIn(const std::string& jid, const SecretText& password, const std::string& host,
+                      uint16_t port) = 0;
+  virtual void SignOut() = 0;
+  virtual bool IsSignedOut() const = 0;
+
+  virtual bool SetStatus(ShowState show, bool invisible, const std::string& text) = 0;
+  virtual bool SendMessage(const XmppAddress& to, const std::string& text) = 0;
+  virtual bool SendChatState(const XmppAddress& to, ChatState state) = 0;
+  virtual bool AddContact(const XmppAddress& contact, const std::string& text) = 0;
+  virtual bool RemoveContact(const XmppAddress& contact) = 0;
+  virtual bool AcceptSubscription(const XmppAddress& contact) = 0;
+  virtual bool DenySubscription(const XmppAddress& contact) = 0;
+  // Reports every contact and every known presence through the console's events.
+  virtual bool ShowRoster() = 0;
+};
+
+}  // namespace vexalo

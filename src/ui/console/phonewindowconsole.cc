@@ -1,0 +1,73 @@
+#include "ui/console/phonewindowconsole.h"
+
+#include "app/chatsession.h"
+#include "app/linux/phonewindow.h"
+#include "app/phoneapp.h"
+#include "app/signinmanager.h"
+
+namespace vexalo {
+
+bool PhoneWindowConsole::WithSession(const std::function<void(ChatSession&)>& action) {
+  ChatSession* session = window_->app()->session();
+  if (session != nullptr) action(*session);
+  return session != nullptr;
+}
+
+bool PhoneWindowConsole::CanSignIn() const { return window_->signin() != nullptr; }
+
+bool PhoneWindowConsole::HasStoredPassword(const XmppAddress& jid) const {
+  if (window_->accounts() == nullptr) return false;
+  const std::string bare = jid.WithoutResource().ToString();
+  for (const Account& account : window_->accounts()->accounts()) {
+    if (account.jid == bare && !account.password.empty()) return true;
+  }
+  return false;
+}
+
+void PhoneWindowConsole::SignIn(const std::string& jid, const SecretText& password,
+                                const std::string& host, uint16_t port) {
+  window_->signin()->SignIn(jid, password, host, port);
+}
+
+void PhoneWindowConsole::SignOut() {
+  if (window_->signin() != nullptr) window_->signin()->SignOut();
+}
+
+bool PhoneWindowConsole::IsSignedOut() const {
+  return window_->signin() == nullptr ||
+         window_->signin()->login_state() == LoginState::kSignedOut;
+}
+
+bool PhoneWindowConsole::SetStatus(ShowState show, bool invisible, const std::string& text) {
+  return WithSession([&](ChatSession& session) { session.SetStatus(show, invisible, text); });
+}
+
+bool PhoneWindowConsole::SendMessage(const XmppAddress& to, const std::string& text) {
+  return WithSession([&](ChatSession& session) { session.SendMessage(to, text); });
+}
+
+bool PhoneWindowConsole::SendChatState(const XmppAddress& to, ChatState state) {
+  return WithSession([&](ChatSession& session) { session.SendChatState(to, state); });
+}
+
+bool PhoneWindowConsole::AddContact(const XmppAddress& contact, const std::string& text) {
+  return WithSession([&](ChatSession& session) { session.AddContact(contact, text); });
+}
+
+bool PhoneWindowConsole::RemoveContact(const XmppAddress& contact) {
+  return WithSession([&](ChatSession& session) { session.RemoveContact(contact); });
+}
+
+bool PhoneWindowConsole::AcceptSubscription(const XmppAddress& contact) {
+  return WithSession([&](ChatSession& session) { session.AcceptSubscription(contact); });
+}
+
+bool PhoneWindowConsole::DenySubscription(const XmppAddress& contact) {
+  return WithSession([&](ChatSession& session) { session.DenySubscription(contact); });
+}
+
+bool PhoneWindowConsole::ShowRoster() {
+  return WithSession([&](ChatSession& session) { show_roster_(&session); });
+}
+
+}  // namespace vexalo
