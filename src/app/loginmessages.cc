@@ -76,6 +76,10 @@ constexpr Entry kEntries[] = {
      "Der Server hat eine andere Adresse als die dieses Kontos zugewiesen; die Anmeldung wurde "
      "abgebrochen.",
      "The server assigned an address that is not this account's; the sign-in was stopped."},
+    {kMsgOutOfOrder,
+     "Der Server hat Nachrichten gesendet, bevor die Anmeldung abgeschlossen war; die Anmeldung "
+     "wurde abgebrochen.",
+     "The server sent messages before the sign-in was complete; the sign-in was stopped."},
     {kMsgConnectionLost, "Die Verbindung zum Server wurde unterbrochen.",
      "The connection to the server was lost."},
     {kMsgServerClosed, "Der Server hat die Verbindung beendet.",

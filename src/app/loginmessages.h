@@ -42,6 +42,7 @@ enum LoginMessageId : int {
   kMsgServerClosed = 43112,
   kMsgServerStreamError = 43113,
   kMsgSettingsNotSaved = 43114,  // takes the file's path
+  kMsgOutOfOrder = 43115,
 };
 
 class LoginMessages {

@@ -391,6 +391,8 @@ int SignInManager::FailureMessage(EngineError error) const {
       return kMsgBadXml;
     case EngineError::kBoundElsewhere:
       return kMsgBoundElsewhere;
+    case EngineError::kOutOfOrder:
+      return kMsgOutOfOrder;
     case EngineError::kStreamErrorReceived:
       return kMsgServerStreamError;
     case EngineError::kStreamClosed:

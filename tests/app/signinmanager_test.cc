@@ -227,6 +227,7 @@ TEST_F(SignInManagerTest, WhatTheLastFailureTellsTheUser) {
       {EngineError::kTlsFailed, XmlErrorKind::kNone, kMsgTlsFailed, kMsgOffline},
       {EngineError::kTimedOut, XmlErrorKind::kNone, kMsgTimedOut, kMsgOffline},
       {EngineError::kBoundElsewhere, XmlErrorKind::kNone, kMsgBoundElsewhere, kMsgOffline},
+      {EngineError::kOutOfOrder, XmlErrorKind::kNone, kMsgOutOfOrder, kMsgOffline},
       {EngineError::kXmlError, XmlErrorKind::kNone, kMsgBadXml, kMsgOffline},
       {EngineError::kXmlError, XmlErrorKind::kStanzaTooLarge, kMsgStanzaTooLarge, kMsgOffline},
       {EngineError::kXmlError, XmlErrorKind::kRestrictedXml, kMsgRestrictedXml, kMsgOffline},

@@ -117,7 +117,7 @@ TEST_F(ScriptedConsoleTest, FailuresAreExplainedInAnErrorEvent) {
          s.Send("<message from='bob@localhost/x'><body>early</body></message>");
          s.ReadUntil("</stream:stream>");
        },
-       "The authentication with the server failed"},
+       "The server sent messages before the sign-in was complete"},
       {"bound to another account",
        [](XmppScript& s) {
          if (!s.StartTls() || !s.Authenticate()) return;

@@ -227,7 +227,7 @@ INSTANTIATE_TEST_SUITE_P(
                     EngineError::kAuthRejected},
         FailureCase{"NonSaslAnswerToAuth", 1,
                     ServerHeader("s2") + Features(kPlainFeature) + "<iq type='get' id='9'/>",
-                    EngineError::kAuthFailed},
+                    EngineError::kOutOfOrder},
         FailureCase{"NoBindFeature", 2,
                     ServerHeader("s3") +
                         Features("<session xmlns='urn:ietf:params:xml:ns:xmpp-session'/>"),

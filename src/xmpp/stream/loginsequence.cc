@@ -140,7 +140,9 @@ bool LoginSequence::StartAuth() {
 bool LoginSequence::AwaitAuth() {
   const XmlElem* answer = TakeStanza();
   if (answer == nullptr) return false;
-  if (answer->Name().NamespaceUri() != kNsSasl) return Fail(EngineError::kAuthFailed);
+  // Anything but a SASL answer here is a stanza before authentication: a broken or hostile
+  // server, not a refused password.
+  if (answer->Name().NamespaceUri() != kNsSasl) return Fail(EngineError::kOutOfOrder);
   if (answer->Name() == kQnSaslChallenge) {
     std::unique_ptr<XmlElem> response = mechanism_->HandleChallenge(*answer);
     if (response == nullptr) return Fail(EngineError::kAuthFailed);

@@ -121,6 +121,8 @@ const char* EngineErrorName(EngineError error) {
       return "no connection list";
     case EngineError::kTimedOut:
       return "timed out";
+    case EngineError::kOutOfOrder:
+      return "stanza before authentication";
     case EngineError::kBoundElsewhere:
       return "bound to another address";
   }

@@ -40,6 +40,7 @@ enum class EngineError : int32_t {
   kNoConnectionList = 10,
   kTimedOut = 11,       // a step of the sign-in waited too long for the server
   kBoundElsewhere = 12,  // the server bound an address that is not the account's
+  kOutOfOrder = 13,      // the server sent stanzas while the password was being checked
 };
 
 enum class EngineResult : int32_t { kOk = 0, kBadArgument = 1, kBadState = 2 };
