@@ -8,7 +8,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build}
 runs=${2:-21}
-binary="$build/src/app/vexalo"
+binary="$build/src/main/vexalo"
 if [ ! -x "$binary" ]; then
   echo "startup.sh: $binary not found; build first (tools/build.sh $build)" >&2
   exit 1

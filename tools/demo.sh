@@ -19,8 +19,8 @@ if [ -z "$build" ]; then
 fi
 # A relative build folder is taken from the source folder.
 case $build in
-  /*) vexalo=$build/src/app/vexalo ;;
-  *) vexalo=$PWD/$build/src/app/vexalo ;;
+  /*) vexalo=$build/src/main/vexalo ;;
+  *) vexalo=$PWD/$build/src/main/vexalo ;;
 esac
 
 work=$(mktemp -d)
