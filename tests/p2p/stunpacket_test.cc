@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "p2p/base/stunmessageview.h"
 #include "p2p/base/wirebuffer.h"
 #include "support/logcapture.h"
 
@@ -107,6 +108,9 @@ TEST(StunPacketTest, MalformedMessagesAreRefused) {
     StunPacket packet;
     EXPECT_FALSE(ParseBytes(c.bytes, &packet));
     EXPECT_EQ(log.Contains("wrong message length"), c.logs_wrong_length);
+    StunMessageView view;
+    EXPECT_EQ(view.Validate(c.bytes.data(), c.bytes.size()), 0u);
+    EXPECT_EQ(view.ran_past_length(), c.logs_wrong_length);
   }
 }
 
@@ -145,6 +149,29 @@ TEST(StunPacketTest, ComprehensionOptionalAttributesAreSkipped) {
                          &packet));
   ASSERT_EQ(packet.attributes().size(), 1u);
   EXPECT_NE(packet.FindAddress(STUN_ATTR_MAPPED_ADDRESS), nullptr);
+}
+
+// The in-place view finds what the full parse would, and nothing that it skips.
+TEST(StunPacketTest, ViewFindsAttributesInPlace) {
+  const std::string bytes = Bytes()
+                                .Header(STUN_BINDING_RESPONSE, 12 + 12 + 12)
+                                .Attr(0x8022, std::string("server\0\0", 8))
+                                .Attr(STUN_ATTR_MAPPED_ADDRESS, Address(1, 9, 0x0A000001))
+                                .Attr(STUN_ATTR_SOURCE_ADDRESS, Address(2, 9, 0x0A000001))
+                                .Raw("tail")
+                                .data;
+  StunMessageView view;
+  ASSERT_EQ(view.Validate(bytes.data(), bytes.size()), bytes.size() - 4);
+  EXPECT_EQ(view.type(), STUN_BINDING_RESPONSE);
+  EXPECT_EQ(view.transaction_id(), "ABCDEFGHIJKLMNOP");
+  SocketAddress mapped;
+  ASSERT_TRUE(view.FindIpv4Address(STUN_ATTR_MAPPED_ADDRESS, &mapped));
+  EXPECT_EQ(mapped, SocketAddress(0x0A000001, 9));
+  // Family 2 is not IPv4, and a skipped or absent attribute is not found.
+  EXPECT_FALSE(view.FindIpv4Address(STUN_ATTR_SOURCE_ADDRESS, &mapped));
+  std::string_view value;
+  EXPECT_FALSE(view.Find(STUN_ATTR_USERNAME, &value));
+  EXPECT_FALSE(view.FindIpv4Address(STUN_ATTR_USERNAME, &mapped));
 }
 
 TEST(StunPacketTest, BytesAfterTheMessageStayInTheReader) {

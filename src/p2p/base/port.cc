@@ -8,6 +8,7 @@
 #include "base/net/ssltcpadapter.h"
 #include "p2p/base/connection.h"
 #include "p2p/base/randomgenerator.h"
+#include "p2p/base/stunmessageview.h"
 #include "p2p/base/wirebuffer.h"
 
 namespace vexalo {
@@ -97,20 +98,19 @@ void Port::OnConnectionDestroyed(Connection* connection) {
 bool Port::GetStunMessage(const char* data, size_t size, const SocketAddress& from,
                           std::unique_ptr<StunPacket>* out, std::string* remote_username) {
   out->reset();
-  auto packet = std::make_unique<StunPacket>();
-  WireBuffer reader(data, size);
-  if (!packet->Parse(&reader) || reader.Length() != 0) return false;
-
-  const BytesAttr* username_attr = packet->FindBytes(STUN_ATTR_USERNAME);
-  const std::string_view username = username_attr ? username_attr->bytes() : std::string_view();
+  // Checked in place first: junk and checks with a stranger's name cost no allocation.
+  StunMessageView view;
+  if (view.Validate(data, size) != size) return false;
+  std::string_view username;
+  view.Find(STUN_ATTR_USERNAME, &username);
   const std::string_view fragment = username_fragment_;
 
-  switch (packet->type()) {
+  switch (view.type()) {
     case STUN_BINDING_REQUEST:
       if (username.size() < fragment.size() || username.compare(0, fragment.size(), fragment)) {
         if (AllowStrangerLog()) LOG(kError) << "Received STUN request with bad username";
         if (AllowStrangerAnswer()) {
-          SendBindingErrorResponse(*packet, from, STUN_ERROR_BAD_REQUEST,
+          SendBindingErrorResponse(*ParseValidated(data, size), from, STUN_ERROR_BAD_REQUEST,
                                    STUN_ERROR_REASON_BAD_REQUEST);
         }
         return true;
@@ -125,23 +125,33 @@ bool Port::GetStunMessage(const char* data, size_t size, const SocketAddress& fr
         return true;
       }
       *remote_username = std::string(username.substr(0, username.size() - fragment.size()));
-      if (packet->type() == STUN_BINDING_ERROR_RESPONSE) {
-        const ErrorAttr* error = packet->FindError();
-        if (!error) {
-          LOG(kError) << "Received STUN error response with no error code";
-          return true;
-        }
-        LOG(kError) << "Received STUN binding error:" << " class=" << error->error_class()
-                    << " number=" << error->number() << " reason='"
-                    << PrintableText(error->reason(), 128) << "'";
-      }
       break;
     default:
-      LOG(kError) << "Received STUN packet with invalid type: " << packet->type();
+      if (AllowStrangerLog()) {
+        LOG(kError) << "Received STUN packet with invalid type: " << view.type();
+      }
       return true;
+  }
+  std::unique_ptr<StunPacket> packet = ParseValidated(data, size);
+  if (packet->type() == STUN_BINDING_ERROR_RESPONSE) {
+    const ErrorAttr* error = packet->FindError();
+    if (!error) {
+      LOG(kError) << "Received STUN error response with no error code";
+      return true;
+    }
+    LOG(kError) << "Received STUN binding error:" << " class=" << error->error_class()
+                << " number=" << error->number() << " reason='"
+                << PrintableText(error->reason(), 128) << "'";
   }
   *out = std::move(packet);
   return true;
+}
+
+std::unique_ptr<StunPacket> Port::ParseValidated(const char* data, size_t size) {
+  auto packet = std::make_unique<StunPacket>();
+  WireBuffer reader(data, size);
+  packet->Parse(&reader);
+  return packet;
 }
 
 // An answer carries the request's id and echoes its USERNAME, by which the requester knows it.

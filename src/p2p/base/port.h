@@ -108,6 +108,8 @@ class Port : public MessageTarget, public SlotHost {
  private:
   enum Lifetime { LT_PRESTART, LT_PRESTARTED, LT_EXPIRED };
 
+  // Builds the message objects of bytes the view already accepted.
+  static std::unique_ptr<StunPacket> ParseValidated(const char* data, size_t size);
   static void StartAnswer(const StunPacket& request, uint16_t type, StunPacket* answer);
   void OnConnectionDestroyed(Connection* connection);
   void CheckForDeath();

@@ -3,6 +3,7 @@
 #include <limits>
 
 #include "base/runtime/logging.h"
+#include "p2p/base/stunmessageview.h"
 #include "p2p/base/wirebuffer.h"
 
 namespace vexalo {
@@ -21,33 +22,6 @@ bool StunPacket::Append(std::unique_ptr<StunAttr> attr) {
   length_ = static_cast<uint16_t>(grown);
   attrs_.push_back(std::move(attr));
   return true;
-}
-
-bool StunPacket::IsAddressType(uint16_t type) {
-  switch (type) {
-    case STUN_ATTR_MAPPED_ADDRESS:
-    case STUN_ATTR_RESPONSE_ADDRESS:
-    case STUN_ATTR_SOURCE_ADDRESS:
-    case STUN_ATTR_CHANGED_ADDRESS:
-    case STUN_ATTR_REFLECTED_FROM:
-    case STUN_ATTR_ALTERNATE_SERVER:
-    case STUN_ATTR_DESTINATION_ADDRESS:
-    case STUN_ATTR_SOURCE_ADDRESS2:
-      return true;
-    default:
-      return false;
-  }
-}
-
-bool StunPacket::IsU32Type(uint16_t type) {
-  return type == STUN_ATTR_CHANGE_REQUEST || type == STUN_ATTR_LIFETIME ||
-         type == STUN_ATTR_BANDWIDTH || type == STUN_ATTR_OPTIONS;
-}
-
-bool StunPacket::IsBytesType(uint16_t type) {
-  return type == STUN_ATTR_USERNAME || type == STUN_ATTR_PASSWORD ||
-         type == STUN_ATTR_MESSAGE_INTEGRITY || type == STUN_ATTR_MAGIC_COOKIE ||
-         type == STUN_ATTR_DATA;
 }
 
 const StunAttr* StunPacket::Find(uint16_t type) const {
@@ -122,39 +96,35 @@ std::unique_ptr<BytesAttr> StunPacket::CreateBytes(uint16_t type) {
 std::unique_ptr<ErrorAttr> StunPacket::CreateError() { return std::make_unique<ErrorAttr>(); }
 
 bool StunPacket::Parse(WireBuffer* reader) {
-  if (!reader->ReadU16(&type_) || !reader->ReadU16(&length_)) return false;
-  if (!reader->ReadBytes(transaction_id_.data(), kTransactionIdSize)) return false;
-  if (reader->Length() < length_) return false;
-  const size_t expected_rest = reader->Length() - length_;
+  StunMessageView view;
+  const size_t size = view.Validate(reader->Data(), reader->Length());
+  if (size == 0) {
+    if (view.ran_past_length()) {
+      LOG(kError) << "wrong message length" << " (" << view.expected_rest()
+                  << " != " << view.actual_rest() << ")";
+    }
+    return false;
+  }
+  type_ = view.type();
+  length_ = static_cast<uint16_t>(size - kHeaderSize);
+  SetTransactionId(view.transaction_id());
 
   attrs_.clear();
   // A check carries two or three attributes: one allocation for the list.
   attrs_.reserve(4);
-  while (true) {
-    const size_t rest = reader->Length();
-    if (rest <= expected_rest) {
-      if (rest == expected_rest) return true;
-      LOG(kError) << "wrong message length" << " (" << expected_rest << " != " << rest << ")";
-      return false;
+  uint16_t attr_type = 0;
+  std::string_view value;
+  for (size_t offset = 0; (offset = view.NextAttr(offset, &attr_type, &value)) != 0;) {
+    if (StunMessageView::Judge(attr_type, value.data(), static_cast<uint16_t>(value.size())) ==
+        StunMessageView::kSkip) {
+      continue;
     }
-    uint16_t attr_type;
-    uint16_t attr_length;
-    if (!reader->ReadU16(&attr_type) || !reader->ReadU16(&attr_length)) return false;
-    std::unique_ptr<StunAttr> attr = MakeAttr(attr_type, attr_length);
-    if (!attr) {
-      // Real servers add attributes of their own (a software name); only those marked
-      // comprehension-optional may be passed over.
-      if (attr_type >= STUN_ATTR_COMPREHENSION_OPTIONAL && attr_type != STUN_ATTR_OPTIONS) {
-        if (!reader->Skip(attr_length)) return false;
-        continue;
-      }
-      return false;
-    }
-    // The value must lie inside the reader; a value running past the declared message length
-    // is caught by the length check at the top of the loop.
-    if (!attr->ReadValue(reader)) return false;
+    std::unique_ptr<StunAttr> attr = MakeAttr(attr_type, static_cast<uint16_t>(value.size()));
+    WireBuffer value_reader(value.data(), value.size());
+    if (!attr || !attr->ReadValue(&value_reader)) return false;
     attrs_.push_back(std::move(attr));
   }
+  return reader->Skip(size);
 }
 
 void StunPacket::Serialize(WireBuffer* writer) const {

@@ -79,4 +79,32 @@ class StunPacket {
   std::vector<std::unique_ptr<StunAttr>> attrs_;
 };
 
+// Inline: the in-place check asks these for every attribute it walks.
+inline bool StunPacket::IsAddressType(uint16_t type) {
+  switch (type) {
+    case STUN_ATTR_MAPPED_ADDRESS:
+    case STUN_ATTR_RESPONSE_ADDRESS:
+    case STUN_ATTR_SOURCE_ADDRESS:
+    case STUN_ATTR_CHANGED_ADDRESS:
+    case STUN_ATTR_REFLECTED_FROM:
+    case STUN_ATTR_ALTERNATE_SERVER:
+    case STUN_ATTR_DESTINATION_ADDRESS:
+    case STUN_ATTR_SOURCE_ADDRESS2:
+      return true;
+    default:
+      return false;
+  }
+}
+
+inline bool StunPacket::IsU32Type(uint16_t type) {
+  return type == STUN_ATTR_CHANGE_REQUEST || type == STUN_ATTR_LIFETIME ||
+         type == STUN_ATTR_BANDWIDTH || type == STUN_ATTR_OPTIONS;
+}
+
+inline bool StunPacket::IsBytesType(uint16_t type) {
+  return type == STUN_ATTR_USERNAME || type == STUN_ATTR_PASSWORD ||
+         type == STUN_ATTR_MESSAGE_INTEGRITY || type == STUN_ATTR_MAGIC_COOKIE ||
+         type == STUN_ATTR_DATA;
+}
+
 }  // namespace vexalo
