@@ -48,6 +48,7 @@ bool EventQueue::Get(QueuedMessage* out, int wait_ms) {
     int64_t next_delay = kWaitForever;
     {
       std::lock_guard<std::recursive_mutex> hold(lock_);
+      owner_ = std::this_thread::get_id();
       // Due timed messages join the back of `posted`, in trigger order.
       while (!timed_.empty()) {
         const TimedMessage& top = timed_.front();
@@ -95,7 +96,7 @@ bool EventQueue::Peek(QueuedMessage* out, int wait_ms) {
 void EventQueue::Post(MessageTarget* target, uint32_t id, MessagePayload* payload) {
   std::lock_guard<std::recursive_mutex> hold(lock_);
   posted_.push_back(QueuedMessage{target, id, payload});
-  hub_->WakeUp();
+  WakeUnlessOwnPost();
 }
 
 void EventQueue::PostAfter(int delay_ms, MessageTarget* target, uint32_t id,
@@ -104,6 +105,15 @@ void EventQueue::PostAfter(int delay_ms, MessageTarget* target, uint32_t id,
   timed_.push_back(TimedMessage{delay_ms, Now() + delay_ms, next_sequence_++,
                                 QueuedMessage{target, id, payload}});
   std::push_heap(timed_.begin(), timed_.end(), TriggerLater());
+  WakeUnlessOwnPost();
+}
+
+void EventQueue::WakeUnlessOwnPost() {
+  // The owner is not waiting while it posts, and looks at its lists again before the next
+  // wait; skipping the eventfd write saves a system call and a spurious wake-up per post.
+  // Read under the lock: a new owner sets it in Get before looking at the lists, so a post
+  // that still sees the old owner is seen by the new owner's look.
+  if (owner_ == std::this_thread::get_id() && !wake_on_own_posts_) return;
   hub_->WakeUp();
 }
 

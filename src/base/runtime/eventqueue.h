@@ -6,6 +6,7 @@
 #include <list>
 #include <memory>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #include "base/runtime/queuedmessage.h"
@@ -65,6 +66,11 @@ class EventQueue {
   // time; code that measures intervals against those schedules reads the same clock.
   virtual Tick Now() const { return TickNow(); }
 
+  // A queue drained from outside its own Get (the GLib main loop) learns of posts from its own
+  // thread only through the hub's wake-up; one that runs Get re-reads its lists after every
+  // wait, so its own posts need none.
+  void SetWakeOnOwnPosts(bool on) { wake_on_own_posts_ = on; }
+
   void SetHub(SocketHub* hub);
   SocketHub* hub() const { return hub_; }
 
@@ -102,6 +108,8 @@ class EventQueue {
     std::shared_ptr<InvokeCompletion> completion;
   };
   static void Complete(const std::shared_ptr<InvokeCompletion>& completion);
+  // Called with `lock_` held after adding a message.
+  void WakeUnlessOwnPost();
 
   SocketHub* hub_;
   bool owns_hub_;
@@ -113,6 +121,9 @@ class EventQueue {
   std::deque<QueuedMessage> posted_;
   std::vector<TimedMessage> timed_;  // a heap ordered by TriggerLater
   uint64_t next_sequence_ = 0;
+  // The thread that last ran Get; read and written under `lock_`.
+  std::thread::id owner_;
+  std::atomic<bool> wake_on_own_posts_{false};
 };
 
 }  // namespace vexalo

@@ -34,6 +34,7 @@ GlibQueueSource::GlibQueueSource(EventQueue* queue, PhysicalSocketServer* hub,
   g_source_set_name(&source_->base, "vexalo event queue");
   g_source_add_unix_fd(&source_->base, hub->PollDescriptor(), G_IO_IN);
   hub->SetPolledExternally(true);
+  queue->SetWakeOnOwnPosts(true);
   // Run whatever is already waiting at the first iteration.
   g_source_set_ready_time(&source_->base, 0);
   g_source_attach(&source_->base, context);
@@ -48,6 +49,7 @@ std::unique_ptr<GlibQueueSource> GlibQueueSource::ForMainThread() {
 
 GlibQueueSource::~GlibQueueSource() {
   hub_->SetPolledExternally(false);
+  queue_->SetWakeOnOwnPosts(false);
   g_source_destroy(&source_->base);
   g_source_unref(&source_->base);
 }
