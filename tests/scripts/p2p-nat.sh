@@ -5,7 +5,9 @@
 # Exit code 77 (skipped) where namespaces or nftables are refused.
 # Usage: p2p-nat.sh KIND COMMAND [ARGS...]
 #   KIND: full-cone, port-restricted, symmetric, lossy (port-restricted, half the UDP dropped
-#   each way on the gateway)
+#   each way on the gateway), delayed (port-restricted, with a link namespace between inside
+#   and gateway holding every frame 150 ms each way and 20% of the UDP dropped; the link
+#   emulator's path is in VEXALO_LINKEMULATOR)
 set -euo pipefail
 
 kind=$1; shift
@@ -14,17 +16,23 @@ for tool in ip nft turnserver; do
   command -v "$tool" >/dev/null || skip "$tool is not installed"
 done
 
+if [ "$kind" = delayed ]; then
+  [ -x "${VEXALO_LINKEMULATOR:-}" ] || skip "VEXALO_LINKEMULATOR does not name the link emulator"
+fi
+
 tag=vxn$$
-in=$tag-in gw=$tag-gw out=$tag-out
+in=$tag-in gw=$tag-gw out=$tag-out link=$tag-ln
 workdir=$(mktemp -d)
 turn_pid=""
+link_pid=""
 cleanup() {
   set +e
-  if [ -n "$turn_pid" ]; then
-    kill "$turn_pid" 2>/dev/null
-    wait "$turn_pid" 2>/dev/null
-  fi
-  for ns in "$in" "$gw" "$out"; do ip netns del "$ns" 2>/dev/null || true; done
+  for pid in "$turn_pid" "$link_pid"; do
+    [ -n "$pid" ] || continue
+    kill "$pid" 2>/dev/null
+    wait "$pid" 2>/dev/null
+  done
+  for ns in "$in" "$gw" "$out" "$link"; do ip netns del "$ns" 2>/dev/null || true; done
   rm -rf "$workdir"
 }
 trap cleanup EXIT
@@ -32,7 +40,19 @@ trap cleanup EXIT
 ip netns add "$in" 2>/dev/null || skip "cannot create network namespaces"
 ip netns add "$gw"
 ip netns add "$out"
-ip link add "$tag-a" type veth peer name "$tag-b" || skip "cannot create veth pairs"
+if [ "$kind" = delayed ]; then
+  # inside -a|e- link -f|b- gateway: the emulator moves the frames between e and f.
+  ip netns add "$link"
+  ip link add "$tag-a" type veth peer name "$tag-e" || skip "cannot create veth pairs"
+  ip link add "$tag-f" type veth peer name "$tag-b"
+  ip link set "$tag-e" netns "$link"
+  ip link set "$tag-f" netns "$link"
+  ip -n "$link" link set "$tag-e" up
+  ip -n "$link" link set "$tag-f" up
+  ip -n "$link" link set lo up
+else
+  ip link add "$tag-a" type veth peer name "$tag-b" || skip "cannot create veth pairs"
+fi
 ip link set "$tag-a" netns "$in"
 ip link set "$tag-b" netns "$gw"
 ip link add "$tag-c" type veth peer name "$tag-d"
@@ -64,7 +84,7 @@ chain pre {
   type nat hook prerouting priority -100;
   iifname \"$tag-c\" ip daddr $gateway_out udp dport 1024-65535 dnat ip to $inside
 }" ;;
-  port-restricted|lossy)
+  port-restricted|lossy|delayed)
     nat="chain post {
   type nat hook postrouting priority 100;
   oifname \"$tag-c\" masquerade
@@ -77,15 +97,33 @@ chain pre {
   *) echo "unknown NAT kind: $kind" >&2; exit 2 ;;
 esac
 loss=""
-if [ "$kind" = lossy ]; then
+case "$kind" in
+  lossy) loss_percent=50 ;;
+  delayed) loss_percent=20 ;;
+  *) loss_percent="" ;;
+esac
+if [ -n "$loss_percent" ]; then
   loss="chain drops {
   type filter hook forward priority 0;
-  meta l4proto udp numgen random mod 100 < 50 drop
+  meta l4proto udp numgen random mod 100 < $loss_percent drop
 }"
 fi
 printf 'table ip nat {\n%s\n}\ntable ip loss {\n%s\n}\n' "$nat" "$loss" > "$workdir/rules.nft"
 [ -n "$loss" ] || printf 'table ip nat {\n%s\n}\n' "$nat" > "$workdir/rules.nft"
 ip netns exec "$gw" nft -f "$workdir/rules.nft" || skip "nftables refused the NAT rules"
+
+if [ "$kind" = delayed ]; then
+  ip netns exec "$link" "$VEXALO_LINKEMULATOR" "$tag-e" "$tag-f" 150 > "$workdir/link.log" 2>&1 &
+  link_pid=$!
+  # It says so once it holds both sides.
+  for _ in $(seq 50); do
+    grep -q '<->' "$workdir/link.log" && break
+    kill -0 "$link_pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  grep -q '<->' "$workdir/link.log" ||
+    { cat "$workdir/link.log" >&2; skip "the link emulator did not start"; }
+fi
 
 ip netns exec "$out" turnserver -n --stun-only --listening-ip $server --listening-port 3478 \
   --userdb "$workdir/db" --pidfile "$workdir/pid" --no-cli --no-tls --no-dtls \
