@@ -71,6 +71,26 @@ constexpr bool ParseDecimal(std::string_view text, uint64_t max, uint64_t* value
   return true;
 }
 
+// The whole text as hexadecimal digits of either case (no "0x"), at most `max`.
+constexpr bool ParseHexadecimal(std::string_view text, uint64_t max, uint64_t* value) {
+  if (text.empty()) return false;
+  uint64_t result = 0;
+  for (char c : text) {
+    uint64_t digit;
+    if (IsAsciiDigit(c)) {
+      digit = static_cast<uint64_t>(c - '0');
+    } else if (AsciiLower(c) >= 'a' && AsciiLower(c) <= 'f') {
+      digit = static_cast<uint64_t>(AsciiLower(c) - 'a' + 10);
+    } else {
+      return false;
+    }
+    if (result > (max - digit) / 16) return false;
+    result = result * 16 + digit;
+  }
+  *value = result;
+  return true;
+}
+
 // The number at the start of `text` as C's atoi reads it: white space, an optional sign, at
 // least one digit; whatever follows the digits is ignored. False outside [min, max], however
 // many digits there are. [min, max] must fit in `Int`.

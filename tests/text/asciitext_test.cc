@@ -59,6 +59,32 @@ TEST(AsciiTextTest, ParseDecimalTakesWholeTextWithinTheLimit) {
   }
 }
 
+TEST(AsciiTextTest, ParseHexadecimalTakesWholeTextWithinTheLimit) {
+  struct Case {
+    const char* text;
+    uint64_t max;
+    bool ok;
+    uint64_t value;
+  };
+  const Case cases[] = {
+      {"0", 10, true, 0},
+      {"fF", 255, true, 255},
+      {"100", 255, false, 0},
+      {"", 10, false, 0},
+      {"0x1", 100, false, 0},
+      {"1g", 100, false, 0},
+      {"1;ext", 100, false, 0},
+      {"ffffffffffffffff", UINT64_MAX, true, UINT64_MAX},
+      {"10000000000000000", UINT64_MAX, false, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    uint64_t value = 12345;
+    EXPECT_EQ(ParseHexadecimal(c.text, c.max, &value), c.ok);
+    EXPECT_EQ(value, c.ok ? c.value : 12345u);
+  }
+}
+
 TEST(AsciiTextTest, ReadLeadingDecimalReadsLikeAtoiWithinARange) {
   struct Case {
     const char* text;

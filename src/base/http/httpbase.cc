@@ -25,23 +25,9 @@ bool ParseBodySize(std::string_view text, int64_t* value) {
 
 // Hexadecimal digits only, as chunk sizes are written. At most kMaxBodySize.
 bool ParseHex(std::string_view text, int64_t* value) {
-  if (text.empty()) return false;
-  int64_t result = 0;
-  for (char c : text) {
-    int digit;
-    if (c >= '0' && c <= '9') {
-      digit = c - '0';
-    } else if (c >= 'a' && c <= 'f') {
-      digit = c - 'a' + 10;
-    } else if (c >= 'A' && c <= 'F') {
-      digit = c - 'A' + 10;
-    } else {
-      return false;
-    }
-    result = result * 16 + digit;
-    if (result > HttpBase::kMaxBodySize) return false;
-  }
-  *value = result;
+  uint64_t parsed = 0;
+  if (!ParseHexadecimal(text, HttpBase::kMaxBodySize, &parsed)) return false;
+  *value = static_cast<int64_t>(parsed);
   return true;
 }
 

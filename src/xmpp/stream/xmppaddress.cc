@@ -1,5 +1,7 @@
 #include "xmpp/stream/xmppaddress.h"
 
+#include "text/asciitext.h"
+
 namespace vexalo {
 namespace {
 
@@ -21,10 +23,9 @@ bool PrepareLabel(std::string_view label, std::string* out) {
   if (label.front() == '-' || label.back() == '-') return false;
   for (char ch : label) {
     unsigned char c = static_cast<unsigned char>(ch);
-    if (c >= 'A' && c <= 'Z') {
-      out->push_back(static_cast<char>(c - 'A' + 'a'));
-    } else if ((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c >= 0x80) {
-      out->push_back(ch);
+    const char lower = AsciiLower(ch);
+    if ((lower >= 'a' && lower <= 'z') || IsAsciiDigit(ch) || c == '-' || c >= 0x80) {
+      out->push_back(lower);
     } else {
       return false;
     }
@@ -99,7 +100,7 @@ bool XmppAddress::PrepareNode(std::string_view node, std::string* out) {
       default:
         break;
     }
-    out->push_back((c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : ch);
+    out->push_back(AsciiLower(ch));
   }
   return true;
 }
