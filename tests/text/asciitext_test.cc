@@ -30,57 +30,44 @@ TEST(AsciiTextTest, TrimsTheCharactersAsked) {
   EXPECT_EQ(Trim("   "), "");
 }
 
-TEST(AsciiTextTest, ParseDecimalTakesWholeTextWithinTheLimit) {
+TEST(AsciiTextTest, WholeTextNumbersStayWithinTheLimit) {
+  enum Base { kDec, kHex };
   struct Case {
+    Base base;
     const char* text;
     uint64_t max;
     bool ok;
     uint64_t value;
   };
   const Case cases[] = {
-      {"0", 10, true, 0},
-      {"65535", 65535, true, 65535},
-      {"65536", 65535, false, 0},
-      {"007", 10, true, 7},
-      {"", 10, false, 0},
-      {"+1", 10, false, 0},
-      {" 1", 10, false, 0},
-      {"1 ", 10, false, 0},
-      {"0x10", 100, false, 0},
-      {"18446744073709551615", UINT64_MAX, true, UINT64_MAX},
-      {"18446744073709551616", UINT64_MAX, false, 0},
-      {"99999999999999999999999999", UINT64_MAX, false, 0},
+      {kDec, "0", 10, true, 0},
+      {kDec, "65535", 65535, true, 65535},
+      {kDec, "65536", 65535, false, 0},
+      {kDec, "007", 10, true, 7},
+      {kDec, "", 10, false, 0},
+      {kDec, "+1", 10, false, 0},
+      {kDec, " 1", 10, false, 0},
+      {kDec, "1 ", 10, false, 0},
+      {kDec, "0x10", 100, false, 0},
+      {kDec, "18446744073709551615", UINT64_MAX, true, UINT64_MAX},
+      {kDec, "18446744073709551616", UINT64_MAX, false, 0},
+      {kDec, "99999999999999999999999999", UINT64_MAX, false, 0},
+      {kHex, "0", 10, true, 0},
+      {kHex, "fF", 255, true, 255},
+      {kHex, "100", 255, false, 0},
+      {kHex, "", 10, false, 0},
+      {kHex, "0x1", 100, false, 0},
+      {kHex, "1g", 100, false, 0},
+      {kHex, "1;ext", 100, false, 0},
+      {kHex, "ffffffffffffffff", UINT64_MAX, true, UINT64_MAX},
+      {kHex, "10000000000000000", UINT64_MAX, false, 0},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.text);
+    SCOPED_TRACE(std::string(c.base == kHex ? "hex " : "decimal ") + c.text);
     uint64_t value = 12345;
-    EXPECT_EQ(ParseDecimal(c.text, c.max, &value), c.ok);
-    EXPECT_EQ(value, c.ok ? c.value : 12345u);
-  }
-}
-
-TEST(AsciiTextTest, ParseHexadecimalTakesWholeTextWithinTheLimit) {
-  struct Case {
-    const char* text;
-    uint64_t max;
-    bool ok;
-    uint64_t value;
-  };
-  const Case cases[] = {
-      {"0", 10, true, 0},
-      {"fF", 255, true, 255},
-      {"100", 255, false, 0},
-      {"", 10, false, 0},
-      {"0x1", 100, false, 0},
-      {"1g", 100, false, 0},
-      {"1;ext", 100, false, 0},
-      {"ffffffffffffffff", UINT64_MAX, true, UINT64_MAX},
-      {"10000000000000000", UINT64_MAX, false, 0},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.text);
-    uint64_t value = 12345;
-    EXPECT_EQ(ParseHexadecimal(c.text, c.max, &value), c.ok);
+    const bool ok = c.base == kHex ? ParseHexadecimal(c.text, c.max, &value)
+                                   : ParseDecimal(c.text, c.max, &value);
+    EXPECT_EQ(ok, c.ok);
     EXPECT_EQ(value, c.ok ? c.value : 12345u);
   }
 }
