@@ -1,6 +1,7 @@
 #pragma once
 
-// Test fixture only: an allocator whose sessions bring up real ports on 127.0.0.1, a UDP port
+// Test fixture only: an allocator whose sessions bring up real ports on one local address
+// (127.0.0.1 unless told otherwise), a UDP port
 // at once and a TCP port once the socket asks for all ports. The service's allocator (STUN,
 // relay, phases) takes its place in the application.
 
@@ -20,8 +21,10 @@ namespace vexalo {
 class LoopbackAllocatorSession : public AllocatorSession {
  public:
   LoopbackAllocatorSession(const std::string& name, int generation, EventQueue* thread,
-                           SocketHub* hub, uint32_t flags, std::vector<Port*>* all_ports)
+                           SocketHub* hub, uint32_t ip, uint32_t flags,
+                           std::vector<Port*>* all_ports)
       : AllocatorSession(name, generation),
+        ip_(ip),
         thread_(thread),
         hub_(hub),
         flags_(flags),
@@ -36,14 +39,14 @@ class LoopbackAllocatorSession : public AllocatorSession {
 
   void GetInitialPorts() override {
     if (!(flags_ & PortAllocator::kDisableUdp)) {
-      AddPort(new UdpPort(thread_, hub_, kNetwork, SocketAddress(0x7F000001, 0)), 1.0f);
+      AddPort(new UdpPort(thread_, hub_, Network{"lo", ip_}, SocketAddress(ip_, 0)), 1.0f);
     }
   }
   void StartGetAllPorts() override {
     getting_all_ = true;
     if (!(flags_ & PortAllocator::kDisableTcp) && !tcp_started_) {
       tcp_started_ = true;
-      AddPort(new TcpPort(thread_, hub_, kNetwork, SocketAddress(0x7F000001, 0)), 0.5f);
+      AddPort(new TcpPort(thread_, hub_, Network{"lo", ip_}, SocketAddress(ip_, 0)), 0.5f);
     }
   }
   void StopGetAllPorts() override { getting_all_ = false; }
@@ -52,8 +55,6 @@ class LoopbackAllocatorSession : public AllocatorSession {
   const std::vector<Port*>& ports() const { return ports_; }
 
  private:
-  static inline const Network kNetwork{"lo", 0x7F000001};
-
   void AddPort(Port* port, float preference) {
     port->SetName(name());
     port->SetGeneration(static_cast<uint32_t>(generation()));
@@ -70,6 +71,7 @@ class LoopbackAllocatorSession : public AllocatorSession {
     CandidatesReady(this, port->candidates());
   }
 
+  uint32_t ip_;
   EventQueue* thread_;
   SocketHub* hub_;
   uint32_t flags_;
@@ -82,13 +84,14 @@ class LoopbackAllocatorSession : public AllocatorSession {
 class LoopbackAllocator : public PortAllocator {
  public:
   // With a null hub, ports use the thread's.
-  explicit LoopbackAllocator(EventQueue* thread, SocketHub* hub = nullptr)
-      : thread_(thread), hub_(hub) {}
+  explicit LoopbackAllocator(EventQueue* thread, SocketHub* hub = nullptr,
+                             uint32_t ip = 0x7F000001)
+      : thread_(thread), hub_(hub), ip_(ip) {}
 
   std::unique_ptr<AllocatorSession> CreateSession(const std::string& name,
                                                   int generation) override {
     ++sessions_created_;
-    return std::make_unique<LoopbackAllocatorSession>(name, generation, thread_, hub_, flags(),
+    return std::make_unique<LoopbackAllocatorSession>(name, generation, thread_, hub_, ip_, flags(),
                                                       &ports_);
   }
 
@@ -99,6 +102,7 @@ class LoopbackAllocator : public PortAllocator {
  private:
   EventQueue* thread_;
   SocketHub* hub_;
+  uint32_t ip_;
   int sessions_created_ = 0;
   std::vector<Port*> ports_;
 };
