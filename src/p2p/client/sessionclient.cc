@@ -17,7 +17,7 @@ SessionClient::SessionClient(SessionRegistry* registry, const std::string& sessi
   });
 }
 
-SessionClient::~SessionClient() = default;
+SessionClient::~SessionClient() { Destroying(); }
 
 Session* SessionClient::CreateSession() {
   return registry_->CreateSession(client_namespace(), local_jid_);

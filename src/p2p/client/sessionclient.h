@@ -41,6 +41,8 @@ class SessionClient : public SlotHost {
   // A reply (`is_reply`) goes out at once; any other stanza through a task that awaits its
   // answer and reports it back here.
   Signal<SessionClient*, const XmlElem&, bool> SendStanza;
+  // Emitted first thing in the destructor: tasks holding the client let go of it.
+  Signal<> Destroying;
 
  protected:
   virtual void OnSessionCreated(Session* session, bool received);

@@ -12,7 +12,9 @@ SessionRegistry::SessionRegistry(PortAllocator* allocator, EventQueue* signaling
                                  EventQueue* worker)
     : allocator_(allocator), signaling_(signaling), worker_(worker ? worker : signaling) {}
 
-SessionRegistry::~SessionRegistry() {
+SessionRegistry::~SessionRegistry() { DestroyAllSessions(); }
+
+void SessionRegistry::DestroyAllSessions() {
   while (!sessions_.empty()) DestroySession(sessions_.begin()->second.get());
 }
 

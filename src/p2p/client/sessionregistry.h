@@ -31,6 +31,8 @@ class SessionRegistry : public SlotHost {
   Session* CreateSession(const std::string& client_name, const std::string& initiator_jid);
   Session* CreateSession(const std::string& client_name, const SessionId& id, bool received);
   void DestroySession(Session* session);
+  // Without a word to the peers: for when signalling has gone.
+  void DestroyAllSessions();
   Session* FindSession(const SessionId& id) const;
   size_t session_count() const { return sessions_.size(); }
 
