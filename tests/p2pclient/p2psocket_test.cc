@@ -257,3 +257,56 @@ TEST_F(P2PSocketTest, ResetStartsOverAndAsksForSignalling) {
 
 }  // namespace
 }  // namespace vexalo
+
+namespace vexalo {
+namespace {
+
+// Two equal connections from one port to two ports of the peer, their round trips set on
+// the virtual clock: the best one changes only for a path more than 10 ms faster.
+TEST(P2PSocketSwitchTest, EqualConnectionsSwitchOnlyForAClearlyFasterPath) {
+  VirtualQueue queue;
+  const Network lo{"lo", 0x7F000001};
+  UdpPort a(&queue, nullptr, lo, SocketAddress(0x7F000001, 0));
+  UdpPort y(&queue, nullptr, lo, SocketAddress(0x7F000001, 0));
+  UdpPort z(&queue, nullptr, lo, SocketAddress(0x7F000001, 0));
+  for (Port* p : {static_cast<Port*>(&a), static_cast<Port*>(&y), static_cast<Port*>(&z)}) {
+    p->SetPreference(1.0f);
+    p->PrepareAddress();
+  }
+  Connection* ay = a.CreateConnection(y.candidates()[0], ORIGIN_MESSAGE);
+  Connection* az = a.CreateConnection(z.candidates()[0], ORIGIN_MESSAGE);
+  y.CreateConnection(a.candidates()[0], ORIGIN_MESSAGE);
+  z.CreateConnection(a.candidates()[0], ORIGIN_MESSAGE);
+  // A check answered after `rtt` ms of virtual time: the request goes out (a posted send),
+  // then the clock moves before anything is read.
+  auto check = [&](Connection* c, int rtt) {
+    c->Ping(queue.Now());
+    QueuedMessage msg;
+    if (queue.Get(&msg, 0)) queue.Dispatch(&msg);
+    queue.Jump(rtt);
+    queue.RunDue();
+  };
+  check(ay, 30);
+  check(az, 25);
+  ASSERT_EQ(ay->write_state(), Connection::STATE_WRITE_CONFIRMED);
+  ASSERT_EQ(az->write_state(), Connection::STATE_WRITE_CONFIRMED);
+  ASSERT_EQ(P2PSocket::Compare(ay, az), 0);
+  // 5 ms faster: not worth a change, either way.
+  EXPECT_FALSE(P2PSocket::ShouldSwitch(ay, az));
+  EXPECT_FALSE(P2PSocket::ShouldSwitch(az, ay));
+  // Much faster: switch to it; never to the slow one.
+  for (int i = 0; i < 8; ++i) check(az, 2);
+  EXPECT_LT(az->rtt(), 10u);
+  EXPECT_EQ(ay->rtt(), 30u);
+  EXPECT_TRUE(P2PSocket::ShouldSwitch(ay, az));
+  EXPECT_FALSE(P2PSocket::ShouldSwitch(az, ay));
+  // A better state always wins, whatever the round trip.
+  ay->Prune();
+  EXPECT_TRUE(P2PSocket::ShouldSwitch(ay, az));
+  EXPECT_FALSE(P2PSocket::ShouldSwitch(az, ay));
+  EXPECT_TRUE(P2PSocket::ShouldSwitch(nullptr, az));
+  EXPECT_FALSE(P2PSocket::ShouldSwitch(az, az));
+}
+
+}  // namespace
+}  // namespace vexalo

@@ -265,8 +265,9 @@ bool P2PSocket::ShouldSwitch(const Connection* current, const Connection* candid
   if (current == nullptr || candidate == nullptr) return true;
   int cmp = Compare(current, candidate);
   if (cmp != 0) return cmp < 0;
-  // Equal by state and preference: only a clearly faster path is worth the change.
-  return !(current->rtt() + 10 < candidate->rtt());
+  // Equal by state and preference: only a path faster by more than 10 ms is worth the
+  // change, so that two equal paths whose round trips jitter do not take turns.
+  return candidate->rtt() + kSwitchRttMarginMs < current->rtt();
 }
 
 void P2PSocket::RequestSort() {

@@ -28,6 +28,7 @@ class P2PSocket : public MessageTarget, public SlotHost {
   static constexpr int kPingWritableMs = 480;
   static constexpr int kBestPingIntervalMs = 900;
   static constexpr int kNewSessionMs = 20000;
+  static constexpr uint32_t kSwitchRttMarginMs = 10;
   // Connections are pairs of local ports and remote candidates; a peer that keeps sending new
   // candidates or checks from new addresses must not grow them without end.
   static constexpr size_t kMaxRemoteCandidates = 64;
