@@ -5,6 +5,8 @@
 #include "app/signinsink.h"
 #include "base/runtime/logging.h"
 #include "base/net/stackedservicesocket.h"
+#include "p2p/client/sessionstack.h"
+#include "p2p/client/sessionworker.h"
 #include "xmpp/stream/constants.h"
 #include "xmpp/stream/xmppconnection.h"
 
@@ -36,7 +38,16 @@ PhoneApp::~PhoneApp() {
   DropConnection();
 }
 
+EventQueue* PhoneApp::session_worker() {
+  if (session_worker_ == nullptr) {
+    session_worker_ = std::make_unique<SessionWorker>();
+    session_worker_->Start();
+  }
+  return session_worker_.get();
+}
+
 void PhoneApp::DropConnection() {
+  session_stack_.reset();
   if (session_ != nullptr) {
     SignalSessionEnded();
     session_.reset();
@@ -122,6 +133,11 @@ void PhoneApp::OnConnectionState(EngineState state) {
       session_ = std::make_unique<ChatSession>(connection_);
       session_->SetStatus(ShowState::kOnline, false, "");
       server_settings_ = std::make_unique<ServerUserSettings>(connection_);
+      if (port_allocator_ != nullptr) {
+        session_stack_ =
+            std::make_unique<SessionStack>(connection_, port_allocator_, session_worker());
+        SignalSessionStackStarted(session_stack_.get());
+      }
       SignalSessionStarted(session_.get());
       if (sink_ != nullptr) sink_->OnSignedIn(bound_);
       return;
@@ -140,6 +156,7 @@ void PhoneApp::OnConnectionState(EngineState state) {
   // The runner deletes the finished task; nothing of it is touched after this.
   connection_->SignalStateChange.Disconnect(this);
   connection_ = nullptr;
+  session_stack_.reset();
   signed_in_ = false;
   if (was_signed_in) SignalSessionEnded();
   session_.reset();

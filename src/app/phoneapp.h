@@ -15,7 +15,11 @@
 namespace vexalo {
 
 class ChatSession;
+class EventQueue;
 class PhoneWindow;
+class PortAllocator;
+class SessionStack;
+class SessionWorker;
 class SettingsStore;
 class SignInSink;
 class XmppConnection;
@@ -59,6 +63,16 @@ class PhoneApp : public SignInClient, public SlotHost {
   // The server's copy of the user's settings; null while not signed in.
   ServerUserSettings* server_settings() const { return server_settings_.get(); }
 
+  // The thread of the P2P sockets, started on first use (with a raised priority, best effort).
+  EventQueue* session_worker();
+  // The allocator the session stack gets at every sign-in from now on (used on
+  // session_worker(), outlives this object); null: no session stack.
+  void SetPortAllocator(PortAllocator* allocator) { port_allocator_ = allocator; }
+  // The session layer of the signed-in connection; null while not signed in or without an
+  // allocator. It is made when the connection opens and goes when it closes.
+  SessionStack* session_stack() const { return session_stack_.get(); }
+  Signal<SessionStack*> SignalSessionStackStarted;
+
   // A connection reached Open and its services started; and their end (before they go).
   Signal<ChatSession*> SignalSessionStarted;
   Signal<> SignalSessionEnded;
@@ -75,6 +89,10 @@ class PhoneApp : public SignInClient, public SlotHost {
   XmppTrafficLog traffic_log_;
   std::unique_ptr<ChatSession> session_;
   std::unique_ptr<ServerUserSettings> server_settings_;
+  PortAllocator* port_allocator_ = nullptr;
+  // Declared before the stack: the stack's sockets are destroyed on the worker.
+  std::unique_ptr<SessionWorker> session_worker_;
+  std::unique_ptr<SessionStack> session_stack_;
   XmppAddress bound_;
   bool signed_in_ = false;
   bool logout_requested_ = false;

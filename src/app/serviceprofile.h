@@ -39,6 +39,11 @@ struct ServiceProfile {
   bool Set(std::string_view name, std::string_view value);
   static std::vector<std::string> Names();
 
+  // The session namespaces live on the web host, so a profile pointed elsewhere moves them too.
+  std::string SessionNamespace() const { return "http://" + web_host + "/session"; }
+  std::string PhoneNamespace() const { return "http://" + web_host + "/session/phone"; }
+  std::string TunnelNamespace() const { return "http://" + web_host + "/vexalo/tunnel"; }
+
   bool IsServiceDomain(std::string_view domain) const { return domain == account_domain; }
   bool IsWebMailDomain(std::string_view domain) const {
     return domain == webmail_domain || domain == webmail_alt_domain;

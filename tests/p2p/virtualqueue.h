@@ -23,6 +23,8 @@ class VirtualQueue : public EventQueue {
     now_ = end;
     RunDue();
   }
+  // Moves the clock without dispatching anything: what is on the wire arrives late.
+  void Jump(int64_t ms) { now_ += ms; }
   // Dispatches what is due now, and serves socket events: a UDP socket reads one datagram per
   // event, so a few rounds let everything sent on loopback arrive.
   void RunDue() {
