@@ -1,0 +1,205 @@
+#include "relayd/relaysessionendpoint.h"
+
+#include <openssl/crypto.h>
+
+#include "base/runtime/logging.h"
+
+namespace vexalo {
+
+namespace {
+constexpr uint32_t kSweepMessage = 1;
+constexpr uint32_t kDropClosedMessage = 2;
+constexpr int kSweepIntervalMs = 1000;
+constexpr char kPath[] = "/create_session";
+
+std::string Trim(const std::string& text) {
+  const char* blanks = " \t\r\n";
+  const size_t first = text.find_first_not_of(blanks);
+  if (first == std::string::npos) return std::string();
+  return text.substr(first, text.find_last_not_of(blanks) - first + 1);
+}
+
+bool EqualsIgnoringCase(const std::string& a, const char* b) {
+  size_t i = 0;
+  for (; i < a.size() && b[i]; ++i) {
+    char x = a[i] >= 'A' && a[i] <= 'Z' ? static_cast<char>(a[i] + 32) : a[i];
+    char y = b[i] >= 'A' && b[i] <= 'Z' ? static_cast<char>(b[i] + 32) : b[i];
+    if (x != y) return false;
+  }
+  return i == a.size() && !b[i];
+}
+
+const char* StatusText(int status) {
+  switch (status) {
+    case 200: return "OK";
+    case 400: return "Bad Request";
+    case 403: return "Forbidden";
+    case 404: return "Not Found";
+    case 405: return "Method Not Allowed";
+    case 431: return "Request Header Fields Too Large";
+    default: return "Service Unavailable";
+  }
+}
+}  // namespace
+
+RelaySessionEndpoint::RelaySessionEndpoint(EventQueue* queue, RelaySessionStore* sessions,
+                                           std::string token, RelayAnnouncement announcement)
+    : queue_(queue),
+      sessions_(sessions),
+      token_(std::move(token)),
+      announcement_(std::move(announcement)) {}
+
+RelaySessionEndpoint::~RelaySessionEndpoint() {
+  clients_.clear();
+  closing_.clear();
+}
+
+bool RelaySessionEndpoint::Start(uint32_t listen_ip, int port) {
+  listener_.reset(queue_->hub()->CreateEventSocket(kStreamSocket));
+  if (!listener_) return false;
+  if (listener_->Bind(SocketAddress(listen_ip, static_cast<uint16_t>(port))) < 0 ||
+      listener_->Listen(16) < 0) {
+    LOG_ERR(kError, static_cast<uint32_t>(listener_->GetError())) << "listen on port " << port;
+    return false;
+  }
+  port_ = listener_->GetLocalAddress().port();
+  listener_->ReadEvent.Connect(this, &RelaySessionEndpoint::OnAccept);
+  queue_->PostAfter(kSweepIntervalMs, this, kSweepMessage);
+  LOG(kInfo) << "Relay sessions served on port " << port_;
+  return true;
+}
+
+void RelaySessionEndpoint::HandleMessage(QueuedMessage* msg) {
+  if (msg->id == kDropClosedMessage) {
+    closing_.clear();
+    return;
+  }
+  std::vector<EventSocket*> stale;
+  for (const auto& [socket, client] : clients_) {
+    if (TickDiff(queue_->Now(), client.since) >= kRequestTimeoutMs) stale.push_back(socket);
+  }
+  for (EventSocket* socket : stale) Drop(socket);
+  queue_->PostAfter(kSweepIntervalMs, this, kSweepMessage);
+}
+
+void RelaySessionEndpoint::OnAccept(EventSocket* listener) {
+  SocketAddress from;
+  EventSocket* accepted = listener->Accept(&from);
+  if (!accepted) return;
+  if (clients_.size() >= kMaxConnections) {
+    delete accepted;
+    return;
+  }
+  accepted->ReadEvent.Connect(this, &RelaySessionEndpoint::OnRead);
+  accepted->CloseEvent.Connect(this, &RelaySessionEndpoint::OnClose);
+  clients_[accepted] = Client{std::unique_ptr<EventSocket>(accepted), std::string(),
+                              queue_->Now()};
+}
+
+void RelaySessionEndpoint::OnRead(EventSocket* socket) {
+  auto it = clients_.find(socket);
+  if (it == clients_.end()) return;
+  char buffer[2048];
+  while (true) {
+    int read = socket->Recv(buffer, sizeof(buffer));
+    if (read <= 0) break;
+    it->second.input.append(buffer, static_cast<size_t>(read));
+    const size_t end = it->second.input.find("\r\n\r\n");
+    if (end != std::string::npos) {
+      std::string body;
+      const int status = Answer(it->second.input.substr(0, end + 2), &body);
+      Finish(socket, status, body);
+      return;
+    }
+    if (it->second.input.size() > kMaxRequestBytes) {
+      Finish(socket, 431, std::string());
+      return;
+    }
+  }
+}
+
+void RelaySessionEndpoint::OnClose(EventSocket* socket, int error) {
+  (void)error;
+  Drop(socket);
+}
+
+void RelaySessionEndpoint::Finish(EventSocket* socket, int status, const std::string& body) {
+  std::string reply = "HTTP/1.1 " + std::to_string(status) + " " + StatusText(status) +
+                      "\r\nContent-Type: text/plain\r\nContent-Length: " +
+                      std::to_string(body.size()) +
+                      "\r\nCache-Control: no-store\r\nConnection: close\r\n\r\n" + body;
+  socket->Send(reply.data(), reply.size());
+  Drop(socket);
+}
+
+void RelaySessionEndpoint::Drop(EventSocket* socket) {
+  auto it = clients_.find(socket);
+  if (it == clients_.end()) return;
+  socket->ReadEvent.Disconnect(this);
+  socket->CloseEvent.Disconnect(this);
+  socket->Close();
+  closing_[socket] = std::move(it->second.socket);
+  clients_.erase(it);
+  queue_->Post(this, kDropClosedMessage);
+}
+
+bool RelaySessionEndpoint::TokenMatches(const std::string& value) const {
+  return !token_.empty() && value.size() == token_.size() &&
+         CRYPTO_memcmp(value.data(), token_.data(), value.size()) == 0;
+}
+
+int RelaySessionEndpoint::Answer(const std::string& head, std::string* body) {
+  const size_t line_end = head.find("\r\n");
+  const std::string request_line = head.substr(0, line_end);
+  const size_t space1 = request_line.find(' ');
+  const size_t space2 = request_line.find(' ', space1 == std::string::npos ? 0 : space1 + 1);
+  if (space1 == std::string::npos || space2 == std::string::npos) return 400;
+  const std::string method = request_line.substr(0, space1);
+  const std::string target = request_line.substr(space1 + 1, space2 - space1 - 1);
+  if (target != kPath) return 404;
+  if (method != "GET") return 405;
+
+  bool authorized = false;
+  size_t at = line_end == std::string::npos ? head.size() : line_end + 2;
+  while (at < head.size()) {
+    size_t end = head.find("\r\n", at);
+    if (end == std::string::npos) end = head.size();
+    const std::string line = head.substr(at, end - at);
+    at = end + 2;
+    const size_t colon = line.find(':');
+    if (colon == std::string::npos) continue;
+    const std::string name = Trim(line.substr(0, colon));
+    if (EqualsIgnoringCase(name, "X-Ombrix-Relay-Auth") ||
+        EqualsIgnoringCase(name, "X-Vexalo-Ombrix-Relay-Auth")) {
+      authorized |= TokenMatches(Trim(line.substr(colon + 1)));
+    }
+  }
+  if (!authorized) {
+    LOG(kWarning) << "Relay session refused: missing or wrong token";
+    return 403;
+  }
+  const RelaySession* session = sessions_->Create(queue_->Now());
+  if (!session) {
+    LOG(kWarning) << "Relay session refused: session table full";
+    return 503;
+  }
+  std::string out;
+  out += "relay.ip=" + announcement_.relay_ip + "\r\n";
+  if (announcement_.udp_port) out += "relay.udp_port=" + std::to_string(announcement_.udp_port) + "\r\n";
+  if (announcement_.tcp_port) out += "relay.tcp_port=" + std::to_string(announcement_.tcp_port) + "\r\n";
+  if (announcement_.ssltcp_port) {
+    out += "relay.ssltcp_port=" + std::to_string(announcement_.ssltcp_port) + "\r\n";
+  }
+  if (!announcement_.stun_ip.empty()) {
+    out += "stun.ip=" + announcement_.stun_ip + "\r\n";
+    out += "stun.port=" + std::to_string(announcement_.stun_port) + "\r\n";
+  }
+  out += "username=" + session->username + "\r\n";
+  out += "password=" + session->password + "\r\n";
+  out += "magic_cookie=" + session->magic_cookie + "\r\n";
+  *body = std::move(out);
+  LOG(kInfo) << "Relay session created (" << sessions_->size() << " live)";
+  return 200;
+}
+
+}  // namespace vexalo
