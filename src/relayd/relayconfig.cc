@@ -4,6 +4,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "text/asciitext.h"
+
 namespace vexalo {
 
 namespace {
@@ -22,12 +24,6 @@ bool ParseInt(const std::string& text, long min, long max, long* out) {
   return true;
 }
 
-std::string Trim(const std::string& text) {
-  const char* blanks = " \t\r\n";
-  const size_t first = text.find_first_not_of(blanks);
-  if (first == std::string::npos) return std::string();
-  return text.substr(first, text.find_last_not_of(blanks) - first + 1);
-}
 
 bool ReadToken(const std::string& path, std::string* token, std::string* error) {
   std::ifstream file(path);
@@ -37,7 +33,7 @@ bool ReadToken(const std::string& path, std::string* token, std::string* error) 
   }
   std::string line;
   std::getline(file, line);
-  line = Trim(line);
+  line = std::string(Trim(line));
   if (line.empty() || line.size() > kMaxTokenBytes) {
     *error = "token file " + path + " must hold one token of 1 to 256 bytes";
     return false;
@@ -68,16 +64,17 @@ bool ReadConfigFile(const std::string& path, RelayConfig* config, int depth,
       *error = path + ":" + std::to_string(number) + ": line too long";
       return false;
     }
-    line = Trim(line);
+    line = std::string(Trim(line));
     if (line.empty() || line[0] == '#') continue;
     const size_t equals = line.find('=');
     if (equals == std::string::npos) {
       *error = path + ":" + std::to_string(number) + ": expected name = value";
       return false;
     }
-    std::string name = Trim(line.substr(0, equals));
+    std::string name(Trim(std::string_view(line).substr(0, equals)));
     for (char& c : name) c = c == '_' ? '-' : c;
-    if (!Apply(name, Trim(line.substr(equals + 1)), config, depth + 1, error)) {
+    const std::string value(Trim(std::string_view(line).substr(equals + 1)));
+    if (!Apply(name, value, config, depth + 1, error)) {
       *error = path + ":" + std::to_string(number) + ": " + *error;
       return false;
     }

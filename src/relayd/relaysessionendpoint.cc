@@ -3,6 +3,7 @@
 #include <openssl/crypto.h>
 
 #include "base/runtime/logging.h"
+#include "text/asciitext.h"
 
 namespace vexalo {
 
@@ -12,22 +13,7 @@ constexpr uint32_t kDropClosedMessage = 2;
 constexpr int kSweepIntervalMs = 1000;
 constexpr char kPath[] = "/create_session";
 
-std::string Trim(const std::string& text) {
-  const char* blanks = " \t\r\n";
-  const size_t first = text.find_first_not_of(blanks);
-  if (first == std::string::npos) return std::string();
-  return text.substr(first, text.find_last_not_of(blanks) - first + 1);
-}
 
-bool EqualsIgnoringCase(const std::string& a, const char* b) {
-  size_t i = 0;
-  for (; i < a.size() && b[i]; ++i) {
-    char x = a[i] >= 'A' && a[i] <= 'Z' ? static_cast<char>(a[i] + 32) : a[i];
-    char y = b[i] >= 'A' && b[i] <= 'Z' ? static_cast<char>(b[i] + 32) : b[i];
-    if (x != y) return false;
-  }
-  return i == a.size() && !b[i];
-}
 
 const char* StatusText(int status) {
   switch (status) {
@@ -168,10 +154,10 @@ int RelaySessionEndpoint::Answer(const std::string& head, std::string* body) {
     at = end + 2;
     const size_t colon = line.find(':');
     if (colon == std::string::npos) continue;
-    const std::string name = Trim(line.substr(0, colon));
-    if (EqualsIgnoringCase(name, "X-Ombrix-Relay-Auth") ||
-        EqualsIgnoringCase(name, "X-Vexalo-Ombrix-Relay-Auth")) {
-      authorized |= TokenMatches(Trim(line.substr(colon + 1)));
+    const std::string_view name = Trim(std::string_view(line).substr(0, colon));
+    if (EqualsNoCase(name, "X-Ombrix-Relay-Auth") ||
+        EqualsNoCase(name, "X-Vexalo-Ombrix-Relay-Auth")) {
+      authorized |= TokenMatches(std::string(Trim(std::string_view(line).substr(colon + 1))));
     }
   }
   if (!authorized) {

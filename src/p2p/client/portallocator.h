@@ -4,7 +4,10 @@
 #include <memory>
 #include <string>
 
+#include "base/proxy/proxysettings.h"
+#include "base/runtime/eventqueue.h"
 #include "p2p/client/allocatorsession.h"
+#include "p2p/client/networklist.h"
 
 namespace vexalo {
 
@@ -18,6 +21,10 @@ class PortAllocator {
     kDisableTcp = 8,
   };
 
+  PortAllocator() = default;
+  // `worker`: the thread whose sessions make and run the ports.
+  explicit PortAllocator(EventQueue* worker, bool include_loopback = false)
+      : worker_(worker), networks_(include_loopback) {}
   virtual ~PortAllocator() = default;
 
   virtual std::unique_ptr<AllocatorSession> CreateSession(const std::string& name,
@@ -30,9 +37,22 @@ class PortAllocator {
   int best_phase() const { return best_phase_; }
   void NoteWritablePhase(int phase);
 
+  void SetProxy(const std::string& user_agent, const ProxySettings& proxy) {
+    user_agent_ = user_agent;
+    proxy_ = proxy;
+  }
+  const std::string& user_agent() const { return user_agent_; }
+  const ProxySettings& proxy() const { return proxy_; }
+  EventQueue* worker() const { return worker_; }
+  NetworkList* network_list() { return &networks_; }
+
  private:
   uint32_t flags_ = 0;
   int best_phase_ = -1;
+  EventQueue* worker_ = nullptr;
+  NetworkList networks_;
+  std::string user_agent_;
+  ProxySettings proxy_;
 };
 
 }  // namespace vexalo
