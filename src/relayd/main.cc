@@ -84,6 +84,14 @@ int main(int argc, char** argv) {
   announcement.stun_ip = config.stun_ip;
   announcement.stun_port = config.stun_port;
   RelaySessionEndpoint endpoint(&queue, &sessions, config.token, announcement);
+  if (config.tls_cert.empty() != config.tls_key.empty()) {
+    std::fprintf(stderr, "vexalo-relayd: --tls-cert and --tls-key go together\n");
+    return 2;
+  }
+  if (!config.tls_cert.empty() && !endpoint.UseTls(config.tls_cert, config.tls_key, &error)) {
+    std::fprintf(stderr, "vexalo-relayd: %s\n", error.c_str());
+    return 2;
+  }
   if (config.http_port >= 0 && !endpoint.Start(listen_ip, config.http_port)) return 1;
 
   QueuedMessage msg;

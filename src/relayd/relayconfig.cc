@@ -110,6 +110,8 @@ bool Apply(const std::string& name, const std::string& value, RelayConfig* confi
   else if (name == "ssltcp-port") return port(&config->ssltcp_port, -1);
   else if (name == "http-port") return port(&config->http_port, -1);
   else if (name == "stun-ip") config->stun_ip = value;
+  else if (name == "tls-cert") config->tls_cert = value;
+  else if (name == "tls-key") config->tls_key = value;
   else if (name == "stun-port") return port(&config->stun_port, 1);
   else if (name == "token-file") return ReadToken(value, &config->token, error);
   else if (name == "log-level") {
@@ -146,7 +148,7 @@ bool Apply(const std::string& name, const std::string& value, RelayConfig* confi
 bool IsKnown(const std::string& name) {
   static const char* const kNames[] = {
       "listen", "public-ip", "udp-port", "tcp-port", "ssltcp-port", "http-port", "stun-ip",
-      "stun-port", "token-file", "log-level", "max-allocations", "max-allocations-per-client",
+      "stun-port", "tls-cert", "tls-key", "token-file", "log-level", "max-allocations", "max-allocations-per-client",
       "max-connections", "max-connections-per-client", "max-sessions", "bandwidth",
       "idle-timeout", "session-lifetime", "allow-loopback-peers", "config"};
   for (const char* known : kNames) {
@@ -225,6 +227,8 @@ OPTIONS
     --token-file FILE        the relay token clients must present (first line of FILE);
                              required when the HTTP endpoint is on. Kept out of the
                              command line so that it does not show in process lists.
+    --tls-cert FILE          PEM certificate chain: the endpoint then serves HTTPS
+    --tls-key FILE           its PEM private key
     --stun-ip IP             STUN server announced with each session (default: none)
     --stun-port N            its port (default 3478)
     --max-allocations N      allocations in total (default 1000)

@@ -16,6 +16,8 @@ struct RelayConfig {
   int ssltcp_port = 5003;
   int http_port = 5080;
   std::string token;  // from --token-file or the file's token_file; never logged
+  std::string tls_cert;  // PEM chain; with tls_key the HTTP endpoint speaks HTTPS
+  std::string tls_key;
   std::string stun_ip;
   int stun_port = 3478;
   std::string log_level = "info";

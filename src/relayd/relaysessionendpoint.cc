@@ -1,6 +1,8 @@
 #include "relayd/relaysessionendpoint.h"
 
 #include <openssl/crypto.h>
+#include <openssl/err.h>
+#include <openssl/ssl.h>
 
 #include "base/runtime/logging.h"
 #include "text/asciitext.h"
@@ -36,8 +38,56 @@ RelaySessionEndpoint::RelaySessionEndpoint(EventQueue* queue, RelaySessionStore*
       announcement_(std::move(announcement)) {}
 
 RelaySessionEndpoint::~RelaySessionEndpoint() {
+  for (auto& [socket, client] : clients_) SSL_free(client.tls);
   clients_.clear();
   closing_.clear();
+  SSL_CTX_free(tls_context_);
+}
+
+bool RelaySessionEndpoint::UseTls(const std::string& cert_file, const std::string& key_file,
+                                  std::string* error) {
+  SSL_CTX* context = SSL_CTX_new(TLS_server_method());
+  if (!context) return false;
+  SSL_CTX_set_min_proto_version(context, TLS1_2_VERSION);
+  if (SSL_CTX_use_certificate_chain_file(context, cert_file.c_str()) != 1 ||
+      SSL_CTX_use_PrivateKey_file(context, key_file.c_str(), SSL_FILETYPE_PEM) != 1 ||
+      SSL_CTX_check_private_key(context) != 1) {
+    char text[256];
+    ERR_error_string_n(ERR_get_error(), text, sizeof(text));
+    *error = std::string("cannot use the TLS certificate or key: ") + text;
+    SSL_CTX_free(context);
+    return false;
+  }
+  SSL_CTX_free(tls_context_);
+  tls_context_ = context;
+  return true;
+}
+
+bool RelaySessionEndpoint::Decrypt(Client* client, const char* data, size_t size) {
+  BIO_write(SSL_get_rbio(client->tls), data, static_cast<int>(size));
+  char plain[2048];
+  while (true) {
+    const int n = SSL_read(client->tls, plain, sizeof(plain));
+    if (n > 0) {
+      client->input.append(plain, static_cast<size_t>(n));
+      if (client->input.size() > kMaxRequestBytes) break;
+      continue;
+    }
+    const int reason = SSL_get_error(client->tls, n);
+    FlushTls(client);
+    return reason == SSL_ERROR_WANT_READ || reason == SSL_ERROR_WANT_WRITE;
+  }
+  FlushTls(client);
+  return true;
+}
+
+void RelaySessionEndpoint::FlushTls(Client* client) {
+  BIO* out = SSL_get_wbio(client->tls);
+  char buffer[4096];
+  int n;
+  while ((n = BIO_read(out, buffer, sizeof(buffer))) > 0) {
+    client->socket->Send(buffer, static_cast<size_t>(n));
+  }
 }
 
 bool RelaySessionEndpoint::Start(uint32_t listen_ip, int port) {
@@ -78,8 +128,13 @@ void RelaySessionEndpoint::OnAccept(EventSocket* listener) {
   }
   accepted->ReadEvent.Connect(this, &RelaySessionEndpoint::OnRead);
   accepted->CloseEvent.Connect(this, &RelaySessionEndpoint::OnClose);
-  clients_[accepted] = Client{std::unique_ptr<EventSocket>(accepted), std::string(),
-                              queue_->Now()};
+  Client client{std::unique_ptr<EventSocket>(accepted), std::string(), queue_->Now(), nullptr};
+  if (tls_context_) {
+    client.tls = SSL_new(tls_context_);
+    SSL_set_bio(client.tls, BIO_new(BIO_s_mem()), BIO_new(BIO_s_mem()));
+    SSL_set_accept_state(client.tls);
+  }
+  clients_[accepted] = std::move(client);
 }
 
 void RelaySessionEndpoint::OnRead(EventSocket* socket) {
@@ -89,7 +144,14 @@ void RelaySessionEndpoint::OnRead(EventSocket* socket) {
   while (true) {
     int read = socket->Recv(buffer, sizeof(buffer));
     if (read <= 0) break;
-    it->second.input.append(buffer, static_cast<size_t>(read));
+    if (it->second.tls) {
+      if (!Decrypt(&it->second, buffer, static_cast<size_t>(read))) {
+        Drop(socket);
+        return;
+      }
+    } else {
+      it->second.input.append(buffer, static_cast<size_t>(read));
+    }
     const size_t end = it->second.input.find("\r\n\r\n");
     if (end != std::string::npos) {
       std::string body;
@@ -114,7 +176,13 @@ void RelaySessionEndpoint::Finish(EventSocket* socket, int status, const std::st
                       "\r\nContent-Type: text/plain\r\nContent-Length: " +
                       std::to_string(body.size()) +
                       "\r\nCache-Control: no-store\r\nConnection: close\r\n\r\n" + body;
-  socket->Send(reply.data(), reply.size());
+  auto it = clients_.find(socket);
+  if (it != clients_.end() && it->second.tls) {
+    SSL_write(it->second.tls, reply.data(), static_cast<int>(reply.size()));
+    FlushTls(&it->second);
+  } else {
+    socket->Send(reply.data(), reply.size());
+  }
   Drop(socket);
 }
 
@@ -124,6 +192,7 @@ void RelaySessionEndpoint::Drop(EventSocket* socket) {
   socket->ReadEvent.Disconnect(this);
   socket->CloseEvent.Disconnect(this);
   socket->Close();
+  SSL_free(it->second.tls);
   closing_[socket] = std::move(it->second.socket);
   clients_.erase(it);
   queue_->Post(this, kDropClosedMessage);

@@ -9,6 +9,9 @@
 #include "base/runtime/eventqueue.h"
 #include "relayd/relaysessionstore.h"
 
+typedef struct ssl_st SSL;
+typedef struct ssl_ctx_st SSL_CTX;
+
 namespace vexalo {
 
 // What "/create_session" tells a client besides its credentials.
@@ -34,6 +37,9 @@ class RelaySessionEndpoint : public MessageTarget, public SlotHost {
                        RelayAnnouncement announcement);
   ~RelaySessionEndpoint() override;
 
+  // Serves HTTPS from now on with the PEM certificate chain and key; false (with the
+  // reason in `error`) when they cannot be used.
+  bool UseTls(const std::string& cert_file, const std::string& key_file, std::string* error);
   // Port 0 picks a free one. False on a bind failure.
   bool Start(uint32_t listen_ip, int port);
   int port() const { return port_; }
@@ -48,6 +54,7 @@ class RelaySessionEndpoint : public MessageTarget, public SlotHost {
     std::unique_ptr<EventSocket> socket;
     std::string input;
     Tick since = 0;
+    SSL* tls = nullptr;  // owned; null for plain HTTP
   };
 
   void OnAccept(EventSocket* listener);
@@ -56,11 +63,16 @@ class RelaySessionEndpoint : public MessageTarget, public SlotHost {
   void Finish(EventSocket* socket, int status, const std::string& body);
   void Drop(EventSocket* socket);
   bool TokenMatches(const std::string& value) const;
+  // TLS: feeds received bytes in and appends the plaintext to the client's input; false when
+  // the handshake failed.
+  bool Decrypt(Client* client, const char* data, size_t size);
+  void FlushTls(Client* client);
 
   EventQueue* queue_;
   RelaySessionStore* sessions_;
   std::string token_;
   RelayAnnouncement announcement_;
+  SSL_CTX* tls_context_ = nullptr;
   std::unique_ptr<EventSocket> listener_;
   int port_ = 0;
   std::map<EventSocket*, Client> clients_;
