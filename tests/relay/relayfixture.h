@@ -64,7 +64,7 @@ class RelayFixture : public ::testing::Test, public SlotHost {
   }
 
   // A connection on `port` to the peer that accepts the peer's packets.
-  Connection* ConnectionTo(RelayPort* port, const SocketAddress& address) {
+  Connection* ConnectionTo(Port* port, const SocketAddress& address) {
     Candidate remote;
     remote.protocol = "udp";
     remote.address = address;
