@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "p2p/client/httpportallocator.h"
 #include "relay/relayfixture.h"
 #include "support/peerprocess.h"
 
@@ -82,6 +83,33 @@ TEST_F(TurnPortTest, WrongPasswordGivesNoCandidate) {
   EXPECT_EQ(ready_, 0);
   EXPECT_FALSE(port->allocated());
   EXPECT_EQ(port->SendTo("x", 1, SocketAddress(kLoopback, 9), true), -1);
+}
+
+}  // namespace
+}  // namespace vexalo
+
+namespace vexalo {
+namespace {
+
+// Without relay hosts of the service, the allocator's session makes a TURN relay port from
+// the user's server's TURN service, and its candidate is signalled in the relay phase.
+TEST_F(TurnPortTest, AllocatorUsesTurnWhenTheServiceHasNoRelay) {
+  HTTPPortAllocator allocator(&queue_, {SocketAddress()}, {}, true);
+  allocator.SetTurnServers({TurnServerEntry{SocketAddress(kLoopback, port_), "alice", "secret"}});
+  allocator.SetFlags(PortAllocator::kDisableUdp | PortAllocator::kDisableStun |
+                     PortAllocator::kDisableTcp);
+  auto session = allocator.CreateSession("audio", 0);
+  std::vector<Candidate> signalled;
+  session->CandidatesReady.Connect(this, [&](AllocatorSession*, const std::vector<Candidate>& cs) {
+    for (const Candidate& c : cs) {
+      if (c.address.ip() == kLoopback) signalled.push_back(c);
+    }
+  });
+  session->GetInitialPorts();
+  session->StartGetAllPorts();
+  ASSERT_TRUE(RunWithClock([&] { return !signalled.empty(); }));
+  EXPECT_EQ(signalled[0].type, "relay");
+  EXPECT_EQ(signalled[0].protocol, "udp");
 }
 
 }  // namespace

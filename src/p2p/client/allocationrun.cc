@@ -6,6 +6,7 @@
 #include "p2p/base/relayport.h"
 #include "p2p/base/stunport.h"
 #include "p2p/base/tcpport.h"
+#include "p2p/base/turnport.h"
 #include "p2p/base/udpport.h"
 #include "p2p/client/allocatorsession.h"
 #include "p2p/client/portallocator.h"
@@ -92,6 +93,11 @@ void AllocationRun::Step() {
               port->AddExternalAddress(address);
             }
             port->PrepareAddress();
+          }
+          for (const TurnServerEntry& turn : config_->turn_servers) {
+            session_->AddPort(new TurnPort(thread, nullptr, *network_, local, turn.address,
+                                           turn.username, turn.password),
+                              this, kRelayPreferenceBonus, true);
           }
         }
         break;

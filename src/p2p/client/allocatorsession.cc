@@ -48,7 +48,9 @@ void AllocatorSession::StopGetAllPorts() {
 }
 
 void AllocatorSession::GetPortConfigurations() {
-  ConfigurationReady(std::make_unique<PortConfiguration>());
+  auto config = std::make_unique<PortConfiguration>();
+  config->turn_servers = allocator_->turn_servers();
+  ConfigurationReady(std::move(config));
 }
 
 void AllocatorSession::ConfigurationReady(std::unique_ptr<PortConfiguration> configuration) {

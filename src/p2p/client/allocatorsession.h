@@ -62,7 +62,7 @@ class AllocatorSession : public MessageTarget, public SlotHost {
 
  protected:
   // Obtains the servers and credentials; the result arrives through ConfigurationReady. By
-  // default a configuration without STUN server or relay.
+  // default a configuration with the allocator's TURN servers only.
   virtual void GetPortConfigurations();
   // Hands a configuration to the session's thread.
   void ConfigurationReady(std::unique_ptr<PortConfiguration> configuration);

@@ -24,8 +24,17 @@ void HTTPPortAllocatorSession::GetPortConfigurations() {
   }
   const auto& hosts = http_allocator_->relay_hosts();
   if (hosts.empty()) {
-    // Nothing to ask: the session stays without ports, as when every request failed.
+    // No relay of the service: the user's own server's TURN service, when it has one, is the
+    // relay; without it the session stays without ports, as when every request failed.
     LOG(kWarning) << "HTTPPortAllocator: no relay host";
+    if (!allocator()->turn_servers().empty()) {
+      auto config = std::make_unique<PortConfiguration>();
+      if (!http_allocator_->stun_hosts().empty()) {
+        config->stun_address = http_allocator_->stun_hosts().front();
+      }
+      config->turn_servers = allocator()->turn_servers();
+      ConfigurationReady(std::move(config));
+    }
     return;
   }
   const int number = requests_made() + 1;

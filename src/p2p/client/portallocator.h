@@ -8,6 +8,7 @@
 #include "base/runtime/eventqueue.h"
 #include "p2p/client/allocatorsession.h"
 #include "p2p/client/networklist.h"
+#include "p2p/client/portconfiguration.h"
 
 namespace vexalo {
 
@@ -43,6 +44,10 @@ class PortAllocator {
   }
   const std::string& user_agent() const { return user_agent_; }
   const ProxySettings& proxy() const { return proxy_; }
+  // TURN servers offered when the service's own relay is not to be had (from the user's
+  // server's external service discovery).
+  void SetTurnServers(std::vector<TurnServerEntry> servers) { turn_servers_ = std::move(servers); }
+  const std::vector<TurnServerEntry>& turn_servers() const { return turn_servers_; }
   EventQueue* worker() const { return worker_; }
   NetworkList* network_list() { return &networks_; }
 
@@ -53,6 +58,7 @@ class PortAllocator {
   NetworkList networks_;
   std::string user_agent_;
   ProxySettings proxy_;
+  std::vector<TurnServerEntry> turn_servers_;
 };
 
 }  // namespace vexalo

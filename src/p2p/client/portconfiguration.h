@@ -14,6 +14,14 @@ struct RelayServerEntry {
   float preference = 0.0f;
 };
 
+// A standard TURN server (UDP) with long-term credentials, such as the user's own XMPP
+// server announces.
+struct TurnServerEntry {
+  SocketAddress address;
+  std::string username;
+  std::string password;
+};
+
 // What a relay session gave: the STUN server (IPv4 0: none), the relay credentials and the
 // relay servers.
 struct PortConfiguration {
@@ -22,6 +30,7 @@ struct PortConfiguration {
   std::string password;
   std::string magic_cookie;
   std::vector<RelayServerEntry> relays;
+  std::vector<TurnServerEntry> turn_servers;
 };
 
 }  // namespace vexalo
