@@ -104,6 +104,12 @@ class Port : public MessageTarget, public SlotHost {
   bool AllowStrangerAnswer() { return answer_limit_.Allow(thread_->Now()); }
   bool AllowStrangerLog() { return log_limit_.Allow(thread_->Now()); }
   SocketHub* factory() const { return factory_; }
+  const ProxySettings& proxy() const { return proxy_; }
+  // Ports whose credentials come from elsewhere (a relay session) replace the random ones.
+  void SetCredentials(const std::string& username_fragment, const std::string& password) {
+    username_fragment_ = username_fragment;
+    password_ = password;
+  }
 
  private:
   enum Lifetime { LT_PRESTART, LT_PRESTARTED, LT_EXPIRED };

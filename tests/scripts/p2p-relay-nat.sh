@@ -1,0 +1,70 @@
+#!/usr/bin/env bash
+# Two parties, each behind its own symmetric NAT, and a relay outside: namespaces a and b
+# (198.18.1.2, 198.18.2.2), a gateway namespace that masquerades both towards the outside
+# network 198.19.0.0/24 and drops every direct packet between the two inside networks, and
+# the relay's namespace (198.19.0.2). The test program runs in the machine's namespace and
+# moves its threads into the named ones. Exit code 77 (skipped) where namespaces or nftables
+# are refused.
+# Usage: p2p-relay-nat.sh KIND COMMAND [ARGS...]
+#   KIND: udp (both parties reach the relay over UDP), udp-blocked (no UDP at all out of b)
+set -euo pipefail
+
+kind=$1; shift
+skip() { echo "p2p-relay-nat.sh: $*; skipping" >&2; exit 77; }
+for tool in ip nft; do
+  command -v "$tool" >/dev/null || skip "$tool is not installed"
+done
+
+tag=vxr$$
+a=$tag-a b=$tag-b gw=$tag-gw out=$tag-out
+workdir=$(mktemp -d)
+cleanup() {
+  set +e
+  for ns in "$a" "$b" "$gw" "$out"; do ip netns del "$ns" 2>/dev/null || true; done
+  rm -rf "$workdir"
+}
+trap cleanup EXIT
+
+ip netns add "$a" 2>/dev/null || skip "cannot create network namespaces"
+for ns in "$b" "$gw" "$out"; do ip netns add "$ns"; done
+link() {  # link NS_1 DEV_1 ADDR_1 NS_2 DEV_2 ADDR_2
+  ip link add "$2" type veth peer name "$5" || skip "cannot create veth pairs"
+  ip link set "$2" netns "$1"
+  ip link set "$5" netns "$4"
+  ip -n "$1" addr add "$3" dev "$2"
+  ip -n "$4" addr add "$6" dev "$5"
+  ip -n "$1" link set "$2" up
+  ip -n "$4" link set "$5" up
+}
+link "$a" "$tag-a0" 198.18.1.2/24 "$gw" "$tag-a1" 198.18.1.1/24
+link "$b" "$tag-b0" 198.18.2.2/24 "$gw" "$tag-b1" 198.18.2.1/24
+link "$gw" "$tag-o0" 198.19.0.1/24 "$out" "$tag-o1" 198.19.0.2/24
+for ns in "$a" "$b" "$gw" "$out"; do ip -n "$ns" link set lo up; done
+ip -n "$a" route add default via 198.18.1.1
+ip -n "$b" route add default via 198.18.2.1
+ip netns exec "$gw" sysctl -qw net.ipv4.ip_forward=1
+
+extra=""
+if [ "$kind" = udp-blocked ]; then
+  extra="ip saddr 198.18.2.0/24 meta l4proto udp drop"
+fi
+cat > "$workdir/rules.nft" <<RULES
+table ip nat {
+  chain post {
+    type nat hook postrouting priority 100;
+    oifname "$tag-o0" masquerade random,fully-random
+  }
+}
+table ip filter {
+  chain forward {
+    type filter hook forward priority 0;
+    ip saddr 198.18.0.0/16 ip daddr 198.18.0.0/16 drop
+    $extra
+  }
+}
+RULES
+ip netns exec "$gw" nft -f "$workdir/rules.nft" || skip "nftables refused the rules"
+
+export VEXALO_RELAY_NAT_KIND=$kind VEXALO_RELAY_NS_A=$a VEXALO_RELAY_NS_B=$b \
+  VEXALO_RELAY_NS_OUT=$out
+"$@"
