@@ -8,7 +8,6 @@
 //   + the resamplers' delay (measured). The jitter buffer's minimum is one packet, already
 //   counted: without network jitter it adds nothing.
 #include <benchmark/benchmark.h>
-#include <sndfile.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -20,6 +19,8 @@
 #include <string>
 #include <vector>
 
+#include "support/voice/directtransport.h"
+#include "support/voice/toneanalysis.h"
 #include "voice/audioformat.h"
 #include "voice/resampler.h"
 #include "voice/voiceengine.h"
@@ -36,25 +37,6 @@ std::string ScratchPath(const std::string& name) {
       .string();
 }
 
-void WriteWav(const std::string& path, const std::vector<int16_t>& samples, int rate) {
-  SF_INFO info{};
-  info.samplerate = rate;
-  info.channels = 1;
-  info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-  SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
-  sf_write_short(file, samples.data(), static_cast<sf_count_t>(samples.size()));
-  sf_close(file);
-}
-
-std::vector<int16_t> ReadWav(const std::string& path) {
-  SF_INFO info{};
-  SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
-  std::vector<int16_t> samples(static_cast<size_t>(info.frames));
-  sf_read_short(file, samples.data(), static_cast<sf_count_t>(samples.size()));
-  sf_close(file);
-  return samples;
-}
-
 void UseCodec(VoiceEngine& engine, int channel, const std::string& name) {
   for (int i = 0; i < engine.VE_GetNofCodecs(); ++i) {
     CodecInfo codec;
@@ -62,19 +44,6 @@ void UseCodec(VoiceEngine& engine, int channel, const std::string& name) {
     if (name == codec.name) engine.VE_SetSendCodec(channel, codec);
   }
 }
-
-class Loopback : public VoiceTransport {
- public:
-  Loopback(VoiceEngine* to, int channel) : to_(to), channel_(channel) {}
-  int SendPacket(int, const void* data, size_t size) override {
-    return to_->VE_ReceivedRTPPacket(channel_, data, static_cast<int>(size));
-  }
-  int SendRtcpPacket(int, const void*, size_t) override { return 0; }
-
- private:
-  VoiceEngine* to_;
-  int channel_;
-};
 
 double ThreadCpuSeconds() {
   timespec now{};
@@ -94,7 +63,7 @@ void BM_CallCpu(benchmark::State& state, const char* codec) {
                                     noise(random));
   }
   const std::string path = ScratchPath(std::string("cpu-") + codec + ".wav");
-  WriteWav(path, input, kEngineRate);
+  testing::WriteWav(path, input, kEngineRate);
   VoiceEngine engine(VoiceEngine::Clock::kManual);
   engine.SetAudioDevices(std::make_unique<WavFileInput>(path, true),
                          std::make_unique<WavFileOutput>(ScratchPath("cpu-out.wav")));
@@ -104,7 +73,7 @@ void BM_CallCpu(benchmark::State& state, const char* codec) {
   engine.VE_SetNRpolicy(0);
   const int channel = engine.VE_CreateChannel();
   engine.VE_SetVADStatus(channel, 1, 0, 0);
-  Loopback loopback(&engine, channel);
+  testing::DirectTransport loopback(&engine, channel);
   engine.VE_SetSendTransport(channel, &loopback);
   UseCodec(engine, channel, codec);
   engine.VE_StartPlayout(channel);
@@ -153,7 +122,7 @@ void BM_MouthToEar(benchmark::State& state, const char* codec, int codec_rate,
     std::copy(shape.begin(), shape.end(), clicks.begin() + static_cast<std::ptrdiff_t>(kSpacing / 2 + c * kSpacing));
   }
   const std::string in = ScratchPath("clicks.wav"), out = ScratchPath("heard.wav");
-  WriteWav(in, clicks, kEngineRate);
+  testing::WriteWav(in, clicks, kEngineRate);
   double mean_ms = 0;
   for (auto _ : state) {
     VoiceEngine a(VoiceEngine::Clock::kManual), b(VoiceEngine::Clock::kManual);
@@ -166,7 +135,7 @@ void BM_MouthToEar(benchmark::State& state, const char* codec, int codec_rate,
       engine->VE_SetNRpolicy(-1);
     }
     const int a_channel = a.VE_CreateChannel(), b_channel = b.VE_CreateChannel();
-    Loopback a_to_b(&b, b_channel);
+    testing::DirectTransport a_to_b(&b, b_channel);
     a.VE_SetSendTransport(a_channel, &a_to_b);
     UseCodec(a, a_channel, codec);
     a.VE_StartSend(a_channel);
@@ -176,7 +145,7 @@ void BM_MouthToEar(benchmark::State& state, const char* codec, int codec_rate,
       b.RunFrames(1);
     }
     b.VE_Terminate();
-    auto heard = ReadWav(out);
+    auto heard = testing::ReadWav(out);
     double total = 0;
     for (int c = 0; c < kClicks; ++c) {
       const size_t sent = kSpacing / 2 + c * kSpacing;

@@ -6,7 +6,7 @@
 
 #include "voice/codecregistry.h"
 #include "voice/g711codec.h"
-#include "voice/toneanalysis.h"
+#include "support/voice/toneanalysis.h"
 
 namespace vexalo {
 namespace {

@@ -10,9 +10,10 @@
 #include <string>
 #include <thread>
 
+#include "support/voice/directtransport.h"
 #include "voice/audioformat.h"
 #include "voice/pulsedevicelist.h"
-#include "voice/toneanalysis.h"
+#include "support/voice/toneanalysis.h"
 #include "voice/voiceengine.h"
 #include "voice/wavfileinput.h"
 #include "voice/wavfileoutput.h"
@@ -21,20 +22,6 @@ namespace vexalo {
 namespace {
 
 constexpr double kToneLevel = 8000;
-
-// Hands each packet straight to the other engine, from the sender's audio thread.
-class DirectTransport : public VoiceTransport {
- public:
-  DirectTransport(VoiceEngine* to, int channel) : to_(to), channel_(channel) {}
-  int SendPacket(int, const void* data, size_t size) override {
-    return to_->VE_ReceivedRTPPacket(channel_, data, static_cast<int>(size));
-  }
-  int SendRtcpPacket(int, const void*, size_t) override { return 0; }
-
- private:
-  VoiceEngine* to_;
-  int channel_;
-};
 
 int IndexOf(const std::vector<SoundDevice>& devices, const std::string& name) {
   for (size_t i = 0; i < devices.size(); ++i) {
@@ -80,7 +67,7 @@ TEST(PeerPulseAudio, TonesCrossThroughTheSoundServer) {
   }
   const int a_channel = a.VE_CreateChannel();
   const int b_channel = b.VE_CreateChannel();
-  DirectTransport a_to_b(&b, b_channel), b_to_a(&a, a_channel);
+  testing::DirectTransport a_to_b(&b, b_channel), b_to_a(&a, a_channel);
   a.VE_SetSendTransport(a_channel, &a_to_b);
   b.VE_SetSendTransport(b_channel, &b_to_a);
 

@@ -11,7 +11,7 @@
 
 #include "voice/audioformat.h"
 #include "voice/packetpipe.h"
-#include "voice/toneanalysis.h"
+#include "support/voice/toneanalysis.h"
 #include "voice/wavfileinput.h"
 #include "voice/wavfileoutput.h"
 

@@ -1,4 +1,4 @@
-#include "voice/toneanalysis.h"
+#include "support/voice/toneanalysis.h"
 
 #include <sndfile.h>
 #include <unistd.h>
