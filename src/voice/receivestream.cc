@@ -101,6 +101,19 @@ void ReceiveStream::DecodeNext() {
     ++stats_.skipped_frames;
   }
   int16_t pcm[AudioCodec::kMaxFrameSamples];
+  // The jitter grew since playout started: play one concealed frame in place of time, so the
+  // packets gain that much more time to arrive.
+  if (BufferedMs() + frame_ms < target && buffer_->Find(play_position_) &&
+      last_payload_type_ == buffer_->Find(play_position_)->payload_type) {
+    if (Decoder* decoder = DecoderFor(last_payload_type_); decoder && decoder->codec) {
+      const int samples = decoder->codec->Conceal(pcm, std::size(pcm));
+      if (samples > 0) {
+        Append(*decoder, pcm, samples);
+        ++stats_.stretched_frames;
+        return;
+      }
+    }
+  }
   if (auto packet = buffer_->Take(play_position_)) {
     if (packet->payload_type == ComfortNoise::kPayloadType) {
       comfort_level_ = packet->payload[0];

@@ -24,6 +24,7 @@ struct ReceiveStats {
   uint64_t concealed_frames = 0;
   uint64_t recovered_frames = 0;  // rebuilt from in-band FEC
   uint64_t skipped_frames = 0;    // dropped to bring the delay down
+  uint64_t stretched_frames = 0;  // played in place of time to let the delay grow
   int delay_ms = 0;               // audio waiting to be played
   int target_delay_ms = 0;
   int jitter_ms = 0;
