@@ -209,6 +209,29 @@ TEST(VoiceEngine, LossAndJitterLeaveNoLongGapAndBoundedDelay) {
   }
 }
 
+// A stall followed by a burst (three seconds of packets at once) is cut to the buffer's second,
+// and playout works the delay back down to its target instead of staying behind.
+TEST(VoiceEngine, BurstIsBoundedAndTheDelayRecovers) {
+  Call call("burst");
+  call.a.Start();
+  call.b.Start();
+  call.Run(100);
+  for (int i = 0; i < 300; ++i) {  // the path to b stalls
+    call.a.engine.RunFrames(1);
+    call.b.engine.RunFrames(1);
+  }
+  call.a_to_b.Deliver(call.b.engine.NowMs());
+  ChannelStats stats;
+  call.b.engine.VE_GetChannelStats(call.b.channel, &stats);
+  EXPECT_GT(stats.receive.overflow, 90u);
+  EXPECT_LE(stats.receive.delay_ms, 1100);
+  call.Run(100);
+  call.b.engine.VE_GetChannelStats(call.b.channel, &stats);
+  EXPECT_LE(stats.receive.delay_ms, stats.receive.target_delay_ms + 60);
+  auto heard = call.b.Heard();
+  EXPECT_NEAR(Level(heard, 4.5, 5.0, 440), kToneLevel, kToneLevel * 0.2);
+}
+
 // Silence goes out as comfort noise when the detector is on, and speech resumes after it.
 TEST(VoiceEngine, SilenceTravelsAsComfortNoise) {
   const std::string folder = testing::TempFolder("dtx");
