@@ -38,6 +38,8 @@ class JitterBuffer {
   size_t size() const { return packets_.size(); }
   bool empty() const { return packets_.empty(); }
   void Clear() { packets_.clear(); }
+  // Forgets the packets older than `timestamp`.
+  void DropBefore(int64_t timestamp) { packets_.erase(packets_.begin(), packets_.lower_bound(timestamp)); }
 
   int clock_rate() const { return clock_rate_; }
   double jitter_ms() const { return jitter_ / clock_rate_ * 1000.0; }

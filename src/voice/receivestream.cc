@@ -62,10 +62,13 @@ void ReceiveStream::OnPacket(const RtpPacket& packet, int64_t arrival_ms) {
     late_run_ = 0;
     buffer_->Insert(packet.timestamp, packet.payload_type, packet.payload, arrival_ms, std::nullopt);
   }
-  if (playing_ && buffer_->Newest() && *buffer_->Newest() - play_position_ > buffer_->MsToTicks(kResyncMs)) {
-    // Far ahead: the sender jumped; play from the new packets on.
-    playing_ = false;
+  // Far ahead: the sender jumped (or a stranger's packet got in). Keep only the last second
+  // before the newest packet and play from there, so the delay never spans the jump.
+  const int64_t newest = buffer_->Newest().value_or(0);
+  if (!buffer_->empty() && newest - *buffer_->Oldest() > buffer_->MsToTicks(kResyncMs)) {
+    buffer_->DropBefore(newest - buffer_->MsToTicks(1000));
   }
+  if (playing_ && newest - play_position_ > buffer_->MsToTicks(kResyncMs)) playing_ = false;
   switch (result) {
     case JitterBuffer::InsertResult::kLate: ++stats_.late; break;
     case JitterBuffer::InsertResult::kDuplicate: ++stats_.duplicates; break;
