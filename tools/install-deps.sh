@@ -22,6 +22,9 @@ packages=(
   # peer-to-peer: coturn as the STUN server, libnice's STUN API as the benchmark's anchor,
   # nftables for NAT in test namespaces
   coturn libnice-dev nftables
+  # voice engine: echo/gain/noise control and resampling, codecs, sound server, sound files;
+  # a PulseAudio server for the device tests (null sinks, no hardware)
+  libspeexdsp-dev libspeex-dev libopus-dev libpulse-dev libsndfile1-dev pulseaudio
 )
 
 missing=()
