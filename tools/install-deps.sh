@@ -22,6 +22,9 @@ packages=(
   # peer-to-peer: coturn as the STUN server, libnice's STUN API as the benchmark's anchor,
   # nftables for NAT in test namespaces
   coturn libnice-dev nftables
+  # the desktop front end, and its test in a real display through the accessibility bus
+  libgtk-4-dev libadwaita-1-dev xvfb at-spi2-core python3-pyatspi python3-dogtail
+  python3-gi gir1.2-gtk-3.0 adwaita-icon-theme
 )
 
 missing=()
