@@ -321,6 +321,14 @@ def main():
     os.makedirs(artefacts, exist_ok=True)
     work = tempfile.mkdtemp(prefix="vexalo-desktop-")
     os.chmod(work, 0o755)
+    # Without a display and without --console: a clear word and exit code 2.
+    headless_env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
+    no_display = subprocess.run([binary], env=profile_env(work, "nodisplay", headless_env),
+                                capture_output=True, text=True, timeout=30)
+    if no_display.returncode != 2 or "no display" not in no_display.stderr:
+        print("FAILED: without a display:", no_display.returncode, no_display.stderr)
+        print("0 passed, 1 failed")
+        return 1
     procs = []
     consoles = []
     ui = None

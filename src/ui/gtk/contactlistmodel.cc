@@ -148,8 +148,10 @@ void ContactListModel::Flush() {
       guint position = 0;
       // Putting the item back in its place tells the sorter and filter that it changed.
       if (g_list_store_find(store_, item, &position)) {
-        gpointer items[] = {item};
+        // The store drops its reference before it takes the new one: hold the item meanwhile.
+        gpointer items[] = {g_object_ref(item)};
         g_list_store_splice(store_, position, 1, items, 1);
+        g_object_unref(item);
       }
     }
     if (!added_.empty()) {
