@@ -21,6 +21,8 @@ constexpr const char* kActions[] = {"about", "signout", "quit"};
 }  // namespace
 
 bool GtkFrontEnd::OpenDisplay() {
+  // The desktop file's id: desktops match the window to its launcher and icon by it.
+  g_set_prgname("im.vexalo.Vexalo");
   if (!gtk_init_check()) return false;
   adw_init();
   g_set_application_name("Vexalo");
