@@ -3,10 +3,12 @@
 against a private Prosody on 127.0.0.1 with our console client as the other side.
 
 Starts Xvfb, a private D-Bus session bus (the accessibility bus is activated on it), Prosody,
-a console peer "buddy", and the window. Checks: a wrong password shows the right message;
-signing in shows buddy online with its status text; a status text typed in the window reaches
-buddy; a subscription request from a third client is accepted from the window; sign-out
-returns to the sign-in page; a 5,000-contact roster loads and search finds one contact.
+a console peer "buddy", the window, and a stand-in notification server that records the
+desktop notifications. Checks: a wrong password shows the right message; signing in shows
+buddy online with its status text; a status text typed in the window reaches buddy; a message
+is notified (markup escaped) while the window is not in front; a subscription request from a
+third client is notified and accepted from the window; a second start raises the window;
+sign-out returns to the sign-in page; a 5,000-contact roster loads and search finds one contact.
 Screenshots go to ARTEFACT_DIR.
 
 Usage: desktop_peers_test.py VEXALO_BINARY ARTEFACT_DIR   (77: no display server could start)
@@ -348,6 +350,28 @@ def main():
         base["DBUS_SESSION_BUS_ADDRESS"] = address
         os.environ.update(DISPLAY=display, DBUS_SESSION_BUS_ADDRESS=address)
 
+        notifications = subprocess.Popen(
+            ["/usr/bin/python3", os.path.join(os.path.dirname(os.path.abspath(__file__)),
+                                              "notificationserver.py")],
+            stdout=subprocess.PIPE, env=base, text=True)
+        procs.append(notifications)
+        if notifications.stdout.readline().strip() != "ready":
+            raise AssertionError("the stand-in notification server did not start")
+        notified = queue.Queue()
+        threading.Thread(target=lambda: [notified.put(line.rstrip("\n").split("\t"))
+                                         for line in notifications.stdout], daemon=True).start()
+
+        def expect_notification(summary):
+            deadline = time.monotonic() + TIMEOUT
+            while time.monotonic() < deadline:
+                try:
+                    line = notified.get(timeout=0.2)
+                except queue.Empty:
+                    continue
+                if len(line) >= 2 and line[1] == summary:
+                    return line
+            raise AssertionError("no notification '%s'" % summary)
+
         port = free_port()
         server = os.path.join(work, "server")
         subprocess.run(["bash", os.path.join(ROOT, "tools/demoserver.sh"), server, str(port)],
@@ -405,10 +429,33 @@ def main():
                      e[1].startswith("you@localhost") and e[3] == "Out for lunch")
         print("status text seen by the console peer")
 
+        # A message while the window is not in front (the About window is): notified, its
+        # text escaped.
+        ui.pyatspi.Registry.generateKeyboardEvent(0xffc7, None, ui.pyatspi.KEY_SYM)  # F10
+        ui.press(ui.find("About", lambda n: ui.clean(n.name) == "About Vexalo" and
+                         n.getRoleName() in ("menu item", "push button")))
+        ui.find("the About window", lambda n: n.getRoleName() in ("frame", "dialog") and
+                n.name != "Vexalo" and n.getState().contains(ui.pyatspi.STATE_ACTIVE))
+        buddy.send("/msg you@localhost <b>hi</b> & bye")
+        line = expect_notification("Message from buddy@localhost")
+        assert line[2] == "&lt;b&gt;hi&lt;/b&gt; &amp; bye", line
+        ui.pyatspi.Registry.generateKeyboardEvent(0xff1b, None, ui.pyatspi.KEY_SYM)  # Escape
+        print("message notified")
+
+        # A second start raises the running window (and gives it the focus back) and ends.
+        second = subprocess.run([binary], env=window_env, capture_output=True, timeout=30)
+        assert second.returncode == 0, second
+        ui.find("the window in front", lambda n: n.getRoleName() == "frame" and
+                n.name == "Vexalo" and n.getState().contains(ui.pyatspi.STATE_ACTIVE))
+        print("second start raised the window")
+
         # A subscription request from a stranger, accepted in the window.
         stranger = signed_in_console("stranger")
         stranger.send("/add you@localhost Hello from the test")
         ui.label_containing("stranger@localhost wants to see your status")
+        line = expect_notification("Contact request")
+        assert line[2] == "stranger@localhost wants to see your status", line
+        print("contact request notified")
         screenshot(display, os.path.join(artefacts, "request.png"))
         ui.press(ui.named("Accept", "push button"))
         stranger.expect("the approval", lambda e: e[:3] == ["subscription", "you@localhost",

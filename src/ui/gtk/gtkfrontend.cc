@@ -8,7 +8,9 @@
 #include "app/phoneapp.h"
 #include "app/productidentity.h"
 #include "app/signinmanager.h"
+#include "ui/gtk/desktopnotifier.h"
 #include "ui/gtk/mainview.h"
+#include "xmpp/messages/chatmessage.h"
 #include "ui/gtk/signinview.h"
 
 namespace vexalo {
@@ -88,6 +90,15 @@ GtkFrontEnd::GtkFrontEnd(PhoneWindow* window, SettingsStore* settings, std::func
   adw_window_set_content(ADW_WINDOW(window_), stack_);
   ShowPage(signin_view_ != nullptr ? kSignInPage : kMainPage);
 
+  notifier_ = std::make_unique<DesktopNotifier>(GTK_WINDOW(window_));
+  main_view_->SignalMessage.Connect(this, [this](const ChatMessage& message) {
+    if (message.has_body) {
+      notifier_->Message(message.from.WithoutResource().ToString(), message.body);
+    }
+  });
+  main_view_->SignalSubscriptionRequest.Connect(
+      this, [this](const std::string& address) { notifier_->SubscriptionRequest(address); });
+  main_view_->SignalMail.Connect(this, [this](int count) { notifier_->Mail(count); });
   g_signal_connect(window_, "close-request", G_CALLBACK(&GtkFrontEnd::OnCloseRequest), this);
   window->app()->SignalSessionStarted.Connect(
       this, [this](ChatSession*) { ShowPage(kMainPage); });
@@ -99,6 +110,7 @@ GtkFrontEnd::~GtkFrontEnd() {
   g_signal_handlers_disconnect_by_data(window_, this);
   // The views hold widgets inside the window: they go first.
   gtk_window_destroy(GTK_WINDOW(window_));
+  notifier_.reset();
   main_view_.reset();
   signin_view_.reset();
   g_object_unref(menu_);

@@ -10,6 +10,7 @@
 
 namespace vexalo {
 
+class DesktopNotifier;
 class MainView;
 class PhoneWindow;
 class SettingsStore;
@@ -47,6 +48,7 @@ class GtkFrontEnd : public SlotHost {
   GMenu* menu_;
   std::unique_ptr<SignInView> signin_view_;
   std::unique_ptr<MainView> main_view_;
+  std::unique_ptr<DesktopNotifier> notifier_;
   bool quitting_ = false;
 };
 
