@@ -8,7 +8,7 @@ desktop notifications. Checks: a wrong password shows the right message; signing
 buddy online with its status text; a status text typed in the window reaches buddy; a message
 is notified (markup escaped) while the window is not in front; a subscription request from a
 third client is notified and accepted from the window; a second start raises the window;
-sign-out returns to the sign-in page; a 5,000-contact roster loads and search finds one contact.
+sign-out returns to the sign-in page; a switch in the settings window is saved at once; a 5,000-contact roster loads and search finds one contact.
 Screenshots go to ARTEFACT_DIR.
 
 Usage: desktop_peers_test.py VEXALO_BINARY ARTEFACT_DIR   (77: no display server could start)
@@ -284,6 +284,12 @@ class Accessible:
         self.pyatspi.Registry.generateKeyboardEvent(0, text, self.pyatspi.KEY_STRING)
         time.sleep(0.2)
 
+    def has_action(self, node):
+        try:
+            return node.queryAction().nActions > 0
+        except NotImplementedError:
+            return False
+
     def press(self, node):
         node.queryAction().doAction(0)
 
@@ -488,6 +494,21 @@ def main():
         screenshot(display, os.path.join(artefacts, "search.png"))
         print("5,000 contacts: search found Contact 4242")
 
+        # The settings from the menu; a switch is saved at once.
+        ui.press(ui.find("the menu button", lambda n: ui.clean(n.name) == "Main Menu" and
+                         ui.has_action(n)))
+        ui.press(ui.find("Settings", lambda n: ui.clean(n.name) == "Settings" and
+                         n.getRoleName() in ("menu item", "push button")))
+        ui.press(ui.find("the Notifications page", lambda n: ui.clean(n.name) == "Notifications"
+                         and n.getRoleName() in ("page tab", "push button", "toggle button",
+                                                 "radio button")))
+        ui.press(ui.find("the Messages switch", lambda n: ui.clean(n.name) == "Messages" and
+                         n.getRoleName() in ("check box", "toggle button", "push button")))
+        settings_file = os.path.join(window_env["XDG_CONFIG_HOME"], "vexalo", "settings.ini")
+        wait_for("chat_note saved off",
+                 lambda: "chat_note=dword:0" in open(settings_file).read().splitlines())
+        print("settings: message notifications switched off and saved")
+        screenshot(display, os.path.join(artefacts, "settings.png"))
         gui.send_signal(signal.SIGTERM)
         gui.wait(timeout=10)
         print("1 passed, 0 failed")

@@ -1,5 +1,7 @@
 #include "ui/gtk/desktopnotifier.h"
 
+#include "app/settings.h"
+#include "app/settingsstore.h"
 #include "base/runtime/logging.h"
 
 namespace vexalo {
@@ -25,7 +27,8 @@ std::string Escaped(const std::string& text) {
 
 }  // namespace
 
-DesktopNotifier::DesktopNotifier(GtkWindow* window) : window_(window) {
+DesktopNotifier::DesktopNotifier(GtkWindow* window, SettingsStore* settings)
+    : window_(window), settings_(settings) {
   GApplication* application = g_application_new(kApplicationId, G_APPLICATION_NON_UNIQUE);
   GError* error = nullptr;
   if (g_application_register(application, nullptr, &error)) {
@@ -42,15 +45,17 @@ DesktopNotifier::~DesktopNotifier() {
 }
 
 void DesktopNotifier::Message(const std::string& from, const std::string& body) {
-  if (gtk_window_is_active(window_)) return;
+  if (gtk_window_is_active(window_) || !settings_->Current().ChatNoteOn()) return;
   Send("message", "Message from " + from, Escaped(body));
 }
 
 void DesktopNotifier::SubscriptionRequest(const std::string& address) {
+  if (settings_->Current().NotesDisabled()) return;
   Send("request", "Contact request", Escaped(address) + " wants to see your status");
 }
 
 void DesktopNotifier::Mail(int count) {
+  if (!settings_->Current().MailNoteOn()) return;
   Send("mail", count == 1 ? "1 new mail" : std::to_string(count) + " new mails", "");
 }
 

@@ -7,12 +7,14 @@
 
 namespace vexalo {
 
+class SettingsStore;
+
 // Desktop notifications through GNotification: a message while the window is not in front,
 // a contact request, new mail. Registers the application id on the session bus (without a
 // bus there are simply no notifications).
 class DesktopNotifier {
  public:
-  explicit DesktopNotifier(GtkWindow* window);
+  DesktopNotifier(GtkWindow* window, SettingsStore* settings);
   ~DesktopNotifier();
   DesktopNotifier(const DesktopNotifier&) = delete;
   DesktopNotifier& operator=(const DesktopNotifier&) = delete;
@@ -25,6 +27,7 @@ class DesktopNotifier {
   void Send(const char* id, const std::string& title, const std::string& body);
 
   GtkWindow* window_;
+  SettingsStore* settings_;
   GApplication* application_ = nullptr;  // null when it could not register
 };
 

@@ -10,6 +10,7 @@
 #include "app/signinmanager.h"
 #include "ui/gtk/desktopnotifier.h"
 #include "ui/gtk/mainview.h"
+#include "ui/gtk/settingswindow.h"
 #include "xmpp/messages/chatmessage.h"
 #include "ui/gtk/signinview.h"
 
@@ -18,7 +19,7 @@ namespace {
 
 constexpr const char* kSignInPage = "signin";
 constexpr const char* kMainPage = "main";
-constexpr const char* kActions[] = {"about", "signout", "quit"};
+constexpr const char* kActions[] = {"settings", "about", "signout", "quit"};
 
 }  // namespace
 
@@ -32,9 +33,10 @@ bool GtkFrontEnd::OpenDisplay() {
 }
 
 GtkFrontEnd::GtkFrontEnd(PhoneWindow* window, SettingsStore* settings, std::function<void()> quit)
-    : phone_window_(window), quit_(std::move(quit)) {
+    : phone_window_(window), quit_(std::move(quit)), settings_(settings) {
   menu_ = g_menu_new();
   GMenu* session = g_menu_new();
+  g_menu_append(session, "_Settings", "win.settings");
   g_menu_append(session, "_Sign Out", "win.signout");
   GMenu* about = g_menu_new();
   g_menu_append(about, "_About Vexalo", "win.about");
@@ -62,6 +64,10 @@ GtkFrontEnd::GtkFrontEnd(PhoneWindow* window, SettingsStore* settings, std::func
       GTK_SHORTCUT_CONTROLLER(keys),
       gtk_shortcut_new(gtk_shortcut_trigger_parse_string("<Control>q"),
                        gtk_named_action_new("win.quit")));
+  gtk_shortcut_controller_add_shortcut(
+      GTK_SHORTCUT_CONTROLLER(keys),
+      gtk_shortcut_new(gtk_shortcut_trigger_parse_string("<Control>comma"),
+                       gtk_named_action_new("win.settings")));
   gtk_widget_add_controller(window_, keys);
 
   stack_ = gtk_stack_new();
@@ -72,6 +78,7 @@ GtkFrontEnd::GtkFrontEnd(PhoneWindow* window, SettingsStore* settings, std::func
     GtkWidget* menu_button = gtk_menu_button_new();
     gtk_menu_button_set_icon_name(GTK_MENU_BUTTON(menu_button), "open-menu-symbolic");
     GMenu* signed_out_menu = g_menu_new();
+    g_menu_append(signed_out_menu, "_Settings", "win.settings");
     g_menu_append(signed_out_menu, "_About Vexalo", "win.about");
     g_menu_append(signed_out_menu, "_Quit", "win.quit");
     gtk_menu_button_set_menu_model(GTK_MENU_BUTTON(menu_button), G_MENU_MODEL(signed_out_menu));
@@ -90,7 +97,7 @@ GtkFrontEnd::GtkFrontEnd(PhoneWindow* window, SettingsStore* settings, std::func
   adw_window_set_content(ADW_WINDOW(window_), stack_);
   ShowPage(signin_view_ != nullptr ? kSignInPage : kMainPage);
 
-  notifier_ = std::make_unique<DesktopNotifier>(GTK_WINDOW(window_));
+  notifier_ = std::make_unique<DesktopNotifier>(GTK_WINDOW(window_), settings_);
   main_view_->SignalMessage.Connect(this, [this](const ChatMessage& message) {
     if (message.has_body) {
       notifier_->Message(message.from.WithoutResource().ToString(), message.body);
@@ -109,6 +116,7 @@ GtkFrontEnd::GtkFrontEnd(PhoneWindow* window, SettingsStore* settings, std::func
 GtkFrontEnd::~GtkFrontEnd() {
   g_signal_handlers_disconnect_by_data(window_, this);
   // The views hold widgets inside the window: they go first.
+  settings_window_.reset();
   gtk_window_destroy(GTK_WINDOW(window_));
   notifier_.reset();
   main_view_.reset();
@@ -147,7 +155,9 @@ gboolean GtkFrontEnd::OnCloseRequest(GtkWindow*, gpointer self) {
 void GtkFrontEnd::OnAction(GSimpleAction* action, GVariant*, gpointer data) {
   auto* self = static_cast<GtkFrontEnd*>(data);
   const char* name = g_action_get_name(G_ACTION(action));
-  if (std::strcmp(name, "about") == 0) {
+  if (std::strcmp(name, "settings") == 0) {
+    self->ShowSettings();
+  } else if (std::strcmp(name, "about") == 0) {
     self->ShowAbout();
   } else if (std::strcmp(name, "signout") == 0) {
     self->SignOut();
@@ -166,6 +176,13 @@ void GtkFrontEnd::ShowAbout() {
   adw_about_window_set_developer_name(ADW_ABOUT_WINDOW(about), identity.company.c_str());
   adw_about_window_set_comments(ADW_ABOUT_WINDOW(about), "Instant messages and voice calls");
   gtk_window_present(GTK_WINDOW(about));
+}
+
+void GtkFrontEnd::ShowSettings() {
+  if (settings_window_ == nullptr) {
+    settings_window_ = std::make_unique<SettingsWindow>(GTK_WINDOW(window_), settings_);
+  }
+  settings_window_->Present();
 }
 
 void GtkFrontEnd::SignOut() {

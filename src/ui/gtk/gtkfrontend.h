@@ -14,6 +14,7 @@ class DesktopNotifier;
 class MainView;
 class PhoneWindow;
 class SettingsStore;
+class SettingsWindow;
 class SignInView;
 
 // The desktop front end: one window on the GLib main loop that shows the sign-in page until
@@ -38,6 +39,7 @@ class GtkFrontEnd : public SlotHost {
   void OnLoginState(LoginState state);
   void ShowPage(const char* name);
   void ShowAbout();
+  void ShowSettings();
   void SignOut();
   void Quit();
 
@@ -49,6 +51,8 @@ class GtkFrontEnd : public SlotHost {
   std::unique_ptr<SignInView> signin_view_;
   std::unique_ptr<MainView> main_view_;
   std::unique_ptr<DesktopNotifier> notifier_;
+  std::unique_ptr<SettingsWindow> settings_window_;
+  SettingsStore* settings_;
   bool quitting_ = false;
 };
 
