@@ -55,8 +55,10 @@ def start_display(work):
         number = random.randint(100, 899)
         if os.path.exists("/tmp/.X%d-lock" % number):
             continue
+        # -noreset: a short-lived client (the accessibility bus launcher, a screenshot) ending
+        # would otherwise reset the server while the window connects.
         proc = subprocess.Popen(["Xvfb", ":%d" % number, "-screen", "0", "1024x768x24",
-                                 "-nolisten", "tcp"], stdout=subprocess.DEVNULL,
+                                 "-nolisten", "tcp", "-noreset"], stdout=subprocess.DEVNULL,
                                 stderr=open(work + "/xvfb.log", "a"))
         deadline = time.monotonic() + 10
         while time.monotonic() < deadline and proc.poll() is None:
