@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is needed, builds, and opens the console client signed in to a private XMPP
 # server (Prosody on 127.0.0.1), with a demo contact that answers your messages.
-# Interactive on a terminal; with --check (or without a terminal) it runs a short scripted
+# Interactive on a terminal: the desktop window when a display is present (--console: the
+# console client instead); with --check (or without a terminal) it runs a short scripted
 # chat instead and fails unless the demo contact answered.
 # VEXALO_DEMO_BUILD=DIR uses an existing build (absolute, or relative to the source folder)
 # instead of building build-release.
@@ -68,6 +69,15 @@ printf '/signin buddy@localhost 127.0.0.1:%s\n/status available Ask me anything\
 
 client=(env $(client_env you) VEXALO_CA_FILE="$work/server/cert.pem" VEXALO_PASSWORD=demo-password
         "$vexalo" --console)
+if ! $check && [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] && [ "${1:-}" != "--console" ]; then
+  cat <<TEXT
+Vexalo demo: the window opens. Sign in with
+  Account: you@localhost    Password: demo-password    Server: 127.0.0.1:$port
+and your contact buddy@localhost (Demo Buddy) shows up online. Close the window to end.
+TEXT
+  env $(client_env you) VEXALO_CA_FILE="$work/server/cert.pem" "$vexalo" || true
+  exit 0
+fi
 if ! $check; then
   cat <<TEXT
 Vexalo demo: you are you@localhost; your contact buddy@localhost answers every message.

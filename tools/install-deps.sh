@@ -25,6 +25,9 @@ packages=(
   # voice engine: echo/gain/noise control and resampling, codecs, sound server, sound files;
   # a PulseAudio server for the device tests (null sinks, no hardware)
   libspeexdsp-dev libspeex-dev libopus-dev libpulse-dev libsndfile1-dev pulseaudio
+  # the desktop front end, and its test in a real display through the accessibility bus
+  libgtk-4-dev libadwaita-1-dev xvfb at-spi2-core python3-pyatspi python3-dogtail
+  python3-gi gir1.2-gtk-3.0 adwaita-icon-theme
 )
 
 missing=()

@@ -67,6 +67,8 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
       o.version = true;
     } else if (*name == "console") {
       o.console = true;
+    } else if (*name == "headless") {
+      o.headless = true;
     } else if (*name == "service") {
       if (i + 1 < args.size() && !IsSwitch(args[i + 1])) {
         o.service_overrides.push_back(args[++i]);
@@ -142,6 +144,7 @@ std::string UsageText() {
          "  --nomutex             run beside another instance\n"
          "  --console             the terminal front end (commands on standard input,\n"
          "                        events on standard output; see the README)\n"
+         "  --headless            no front end: the application and its hand-over socket\n"
          "  --service NAME=VALUE  where the service lives, e.g. xmpp_host=127.0.0.1\n"
          "                        (also VEXALO_SERVICE_NAME in the environment)\n"
          "  --register            write the autostart entry (per the autostart option) and\n"

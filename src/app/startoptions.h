@@ -20,6 +20,7 @@ struct StartOptions {
   bool help = false;
   bool version = false;
   bool console = false;  // the terminal front end instead of a window
+  bool headless = false;  // no front end at all: the application and its hand-over socket
   // "--service NAME=VALUE" (repeatable): where the service lives, for private deployments.
   std::vector<std::string> service_overrides;
   // "/idmoraserver host:port": the account-token server.

@@ -38,6 +38,7 @@
 #include "platform/singleinstance.h"
 #include "platform/xdgpaths.h"
 #include "ui/console/consolefrontend.h"
+#include "ui/gtk/gtkfrontend.h"
 #include "xmpp/stream/servicedomains.h"
 
 namespace vexalo {
@@ -242,13 +243,18 @@ int RunNormal(const StartOptions& options, const ProductIdentity& identity,
                                                 });
     }
     std::unique_ptr<ConsoleFrontEnd> console;
+    std::unique_ptr<GtkFrontEnd> desktop;
     QuitAfterSignOut quit_after_sign_out(loop, window.get());
     if (options.console) {
       console = std::make_unique<ConsoleFrontEnd>(window.get(), STDIN_FILENO, stdout,
                                                   std::move(console_password),
                                                   [&] { quit_after_sign_out.Start(); });
-    } else if (!options.autostart) {
-      window->Show();
+    } else {
+      if (!options.headless) {
+        desktop = std::make_unique<GtkFrontEnd>(window.get(), settings,
+                                                [&] { quit_after_sign_out.Start(); });
+      }
+      if (!options.autostart) window->Show();
     }
 
     EndSession ends[] = {{SIGTERM, window.get(), &instance},
@@ -264,6 +270,7 @@ int RunNormal(const StartOptions& options, const ProductIdentity& identity,
     LOG(kWarning) << "Main loop done";
     exit_code = window->exit_code();
     console.reset();
+    desktop.reset();
     for (guint id : signal_sources) g_source_remove(id);
   } else {
     LOG(kError) << "The main window could not be created";
@@ -336,6 +343,12 @@ int Run(int argc, char** argv) {
   if (options.register_app) return Register(&settings, &autostart, &mailto, &services);
   if (options.unregister_app) return Unregister(&settings, &autostart, &mailto);
 
+  // The window needs a display; the terminal and headless forms do not.
+  if (!options.console && !options.headless && !GtkFrontEnd::OpenDisplay()) {
+    Complain("no display to open the window on (DISPLAY and WAYLAND_DISPLAY are unset or "
+             "unreachable); use --console for the terminal front end");
+    return kExitUsage;
+  }
   return RunNormal(options, identity, instance_paths, &registry, &settings, &secrets, &autostart,
                    &mailto, &services, std::move(console_password), start_tick);
 }

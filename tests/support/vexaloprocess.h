@@ -77,7 +77,8 @@ class VexaloProcess {
     const std::string base = profile.path("run-" + std::to_string(++serial));
     out_path_ = base + ".out";
     err_path_ = base + ".err";
-    std::vector<std::string> argv_strings = {VEXALO_BINARY};
+    // These runs have no display: the process without a front end.
+    std::vector<std::string> argv_strings = {VEXALO_BINARY, "--headless"};
     argv_strings.insert(argv_strings.end(), args.begin(), args.end());
     std::vector<char*> argv;
     for (std::string& s : argv_strings) argv.push_back(s.data());

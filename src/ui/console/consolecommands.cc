@@ -3,6 +3,8 @@
 #include <charconv>
 #include <sstream>
 
+#include "app/serveroverride.h"
+
 namespace vexalo {
 
 struct ConsoleCommands::Command {
@@ -164,29 +166,17 @@ void ConsoleCommands::SignIn(const std::vector<std::string>& words, const Secret
     callbacks_.error("signing in is not available");
     return;
   }
-  std::string host;
-  uint16_t port = 0;
-  if (words.size() > 2) {
-    const std::string& server = words[2];
-    const size_t colon = server.rfind(':');
-    host = server.substr(0, colon);
-    if (colon != std::string::npos) {
-      unsigned value = 0;
-      const char* begin = server.data() + colon + 1;
-      const char* end = server.data() + server.size();
-      const auto [stop, error] = std::from_chars(begin, end, value);
-      if (error != std::errc() || stop != end || value == 0 || value > 65535) {
-        callbacks_.error("not a port: " + server.substr(colon + 1));
-        return;
-      }
-      port = static_cast<uint16_t>(value);
-    }
-    if (host.empty()) {
+  ServerOverride server;
+  if (words.size() > 2 && !ServerOverride::Parse(words[2], &server)) {
+    const size_t colon = words[2].rfind(':');
+    if (colon == std::string::npos || colon == 0) {
       Usage("/signin");
-      return;
+    } else {
+      callbacks_.error("not a port: " + words[2].substr(colon + 1));
     }
+    return;
   }
-  window_->SignIn(words[1], password, host, port);
+  window_->SignIn(words[1], password, server.host, server.port);
 }
 
 void ConsoleCommands::SignOut(const Line&) { window_->SignOut(); }

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <gtk/gtk.h>
+
+#include <string>
+
+#include "base/runtime/signal.h"
+#include "xmpp/presence/presencestatus.h"
+
+namespace vexalo {
+
+// The user's own status: available, away, busy or invisible, and a status text sent when
+// Enter is pressed in it.
+class StatusBox {
+ public:
+  StatusBox();
+  ~StatusBox();
+  StatusBox(const StatusBox&) = delete;
+  StatusBox& operator=(const StatusBox&) = delete;
+
+  GtkWidget* widget() const { return box_; }
+  // Back to available with no text (a new session).
+  void Reset();
+
+  // show, invisible, text
+  Signal<ShowState, bool, const std::string&> SignalChanged;
+
+ private:
+  static void OnChoice(GObject* dropdown, GParamSpec* spec, gpointer self);
+  static void OnActivate(GtkEntry* entry, gpointer self);
+  void Emit();
+
+  GtkWidget* box_;
+  GtkWidget* choice_;
+  GtkWidget* text_;
+  bool resetting_ = false;
+};
+
+}  // namespace vexalo
