@@ -37,20 +37,14 @@ class TcpPortProxyTest : public ::testing::Test {
 TEST_F(TcpPortProxyTest, ThroughSquidConnect) {
   SquidPeer squid("basic");
   if (!squid.started()) GTEST_SKIP() << "squid did not start: " << squid.error();
-  ProxySettings proxy;
-  proxy.type = PROXY_HTTPS;
-  proxy.address = squid.address();
-  proxy.username = "alice";
-  proxy.password = SecretText::FromClearText("wonderland");
+  const ProxySettings proxy = squid.Settings();
   CheckThrough(proxy);
 }
 
 TEST_F(TcpPortProxyTest, ThroughDanteSocks5) {
   DantePeer dante(false);
   if (!dante.started()) GTEST_SKIP() << "dante did not start: " << dante.error();
-  ProxySettings proxy;
-  proxy.type = PROXY_SOCKS5;
-  proxy.address = dante.address();
+  const ProxySettings proxy = dante.Settings();
   CheckThrough(proxy);
 }
 

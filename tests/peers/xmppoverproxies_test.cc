@@ -88,11 +88,7 @@ TEST_F(PeerXmppTransportTest, Direct) {
 TEST_F(PeerXmppTransportTest, ThroughAnHttpProxyWithBasicAuthentication) {
   SquidPeer squid("basic");
   ASSERT_TRUE(squid.started()) << squid.error();
-  ProxySettings proxy;
-  proxy.type = PROXY_HTTPS;
-  proxy.address = squid.address();
-  proxy.username = "alice";
-  proxy.password = SecretText::FromClearText("wonderland");
+  const ProxySettings proxy = squid.Settings();
   std::string log;
   EXPECT_TRUE(Run(StackedServiceSocket::PROTO_TCP, proxy, Prosody(), &log)) << log;
 }
@@ -100,9 +96,7 @@ TEST_F(PeerXmppTransportTest, ThroughAnHttpProxyWithBasicAuthentication) {
 TEST_F(PeerXmppTransportTest, ThroughSocks5WithTheServerGivenByName) {
   DantePeer dante(false);
   ASSERT_TRUE(dante.started()) << dante.error();
-  ProxySettings proxy;
-  proxy.type = PROXY_SOCKS5;
-  proxy.address = dante.address();
+  const ProxySettings proxy = dante.Settings();
   std::string log;
   EXPECT_TRUE(Run(StackedServiceSocket::PROTO_TCP, proxy,
                   SocketAddress("localhost", prosody_->port(), false), &log))

@@ -32,11 +32,7 @@ class RelayProxyTest : public RelayFixture {
 TEST_F(RelayProxyTest, TcpAndSslTcpThroughSquid) {
   SquidPeer squid("basic");
   if (!squid.started()) GTEST_SKIP() << "squid did not start: " << squid.error();
-  ProxySettings proxy;
-  proxy.type = PROXY_HTTPS;
-  proxy.address = squid.address();
-  proxy.username = "alice";
-  proxy.password = SecretText::FromClearText("wonderland");
+  const ProxySettings proxy = squid.Settings();
   CarryThrough(proxy, PROTO_TCP);
   delivered_.clear();
   ready_ = 0;
@@ -46,9 +42,7 @@ TEST_F(RelayProxyTest, TcpAndSslTcpThroughSquid) {
 TEST_F(RelayProxyTest, TcpThroughDante) {
   DantePeer dante(false);
   if (!dante.started()) GTEST_SKIP() << "dante did not start: " << dante.error();
-  ProxySettings proxy;
-  proxy.type = PROXY_SOCKS5;
-  proxy.address = dante.address();
+  const ProxySettings proxy = dante.Settings();
   CarryThrough(proxy, PROTO_TCP);
 }
 

@@ -29,9 +29,7 @@ uint16_t FreeLoopbackPort() {
   return ntohs(addr.sin_port);
 }
 
-namespace {
-
-bool Listening(uint16_t port) {
+bool IsLoopbackPortListening(uint16_t port) {
   int fd = socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in addr{};
   addr.sin_family = AF_INET;
@@ -41,6 +39,8 @@ bool Listening(uint16_t port) {
   close(fd);
   return ok;
 }
+
+namespace {
 
 pid_t Spawn(const std::vector<std::string>& argv, const std::string& log_path) {
   pid_t pid = fork();
@@ -75,7 +75,7 @@ bool PeerProcess::Start(const std::vector<std::string>& argv, uint16_t port,
       *error = argv[0] + " exited with status " + std::to_string(status);
       return false;
     }
-    if (Listening(port)) return true;
+    if (IsLoopbackPortListening(port)) return true;
     std::this_thread::sleep_for(std::chrono::milliseconds(25));
   }
   *error = argv[0] + " did not listen on port " + std::to_string(port);

@@ -13,6 +13,9 @@ namespace vexalo {
 // A free TCP port on 127.0.0.1 (free when asked; the caller binds it soon after).
 uint16_t FreeLoopbackPort();
 
+// Whether 127.0.0.1:`port` accepts a TCP connection now.
+bool IsLoopbackPortListening(uint16_t port);
+
 // A real server program started by a test, stopped (by its pid) when the object goes.
 class PeerProcess {
  public:

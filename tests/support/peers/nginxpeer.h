@@ -135,14 +135,7 @@ class NginxPeer {
 
   static bool WaitForPort(uint16_t port) {
     for (int i = 0; i < 200; ++i) {
-      int fd = socket(AF_INET, SOCK_STREAM, 0);
-      sockaddr_in addr{};
-      addr.sin_family = AF_INET;
-      addr.sin_port = htons(port);
-      addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-      bool ok = connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) == 0;
-      close(fd);
-      if (ok) return true;
+      if (IsLoopbackPortListening(port)) return true;
       usleep(25000);
     }
     return false;

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "base/proxy/proxysettings.h"
 #include "support/scriptedtcpserver.h"
 #include "support/peerprocess.h"
 
@@ -81,7 +82,8 @@ class SquidPeer : public ProxyPeer {
  public:
   // `scheme`: "", "basic", "digest" or "negotiate" (Kerberos, with the service keys in
   // `keytab`; any service in it is accepted).
-  explicit SquidPeer(const std::string& scheme, const std::string& keytab = "") {
+  explicit SquidPeer(const std::string& scheme, const std::string& keytab = "")
+      : scheme_(scheme) {
     const std::string& d = dir_.path();
     std::string auth;
     std::string access_log = "none";
@@ -106,6 +108,18 @@ class SquidPeer : public ProxyPeer {
     Run({"squid", "-f", d + "/squid.conf", "-N"});
   }
 
+  // How a client reaches this proxy, with the test account for "basic" and "digest".
+  ProxySettings Settings() const {
+    ProxySettings proxy;
+    proxy.type = PROXY_HTTPS;
+    proxy.address = address();
+    if (scheme_ == "basic" || scheme_ == "digest") {
+      proxy.username = "alice";
+      proxy.password = SecretText::FromClearText("wonderland");
+    }
+    return proxy;
+  }
+
   // The access log so far (empty unless the scheme keeps one).
   std::string access_log() const {
     std::ifstream in(dir_.path() + "/access.log");
@@ -113,6 +127,9 @@ class SquidPeer : public ProxyPeer {
     text << in.rdbuf();
     return text.str();
   }
+
+ private:
+  std::string scheme_;
 };
 
 class TinyproxyPeer : public ProxyPeer {
@@ -143,6 +160,14 @@ class DantePeer : public ProxyPeer {
                "client pass {\n  from: 127.0.0.0/8 to: 0.0.0.0/0\n}\n"
                "socks pass {\n  from: 127.0.0.0/8 to: 0.0.0.0/0\n}\n");
     Run({"danted", "-f", d + "/danted.conf", "-p", d + "/danted.pid"});
+  }
+
+  // How a client reaches this proxy; a password, when it wants one, is the caller's to add.
+  ProxySettings Settings() const {
+    ProxySettings proxy;
+    proxy.type = PROXY_SOCKS5;
+    proxy.address = address();
+    return proxy;
   }
 };
 
