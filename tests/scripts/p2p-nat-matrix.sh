@@ -11,7 +11,8 @@
 #   symmetric-both, udp-blocked (b port-restricted with no UDP out), lossy-5, lossy-20 (port
 #   restricted, that share of the UDP dropped each way on a's gateway), delayed (port
 #   restricted, 50 ms each way on a's link through the link emulator named by
-#   VEXALO_LINKEMULATOR)
+#   VEXALO_LINKEMULATOR), cut-direct (port-restricted; VEXALO_NAT_CUT is a command that drops
+#   everything between the two gateways, so that only the relay is left)
 set -euo pipefail
 
 row=$1; shift
@@ -21,7 +22,8 @@ require_tools ip nft turnserver
 case "$row" in
   open) kind_a=none kind_b=none ;;
   full-cone) kind_a=full-cone kind_b=full-cone ;;
-  port-restricted|lossy-5|lossy-20|delayed) kind_a=port-restricted kind_b=port-restricted ;;
+  port-restricted|lossy-5|lossy-20|delayed|cut-direct)
+    kind_a=port-restricted kind_b=port-restricted ;;
   symmetric-one) kind_a=symmetric kind_b=full-cone ;;
   symmetric-both) kind_a=symmetric kind_b=symmetric ;;
   udp-blocked) kind_a=port-restricted kind_b=port-restricted ;;
@@ -135,6 +137,12 @@ fi
 start_stun "$net" 198.19.1.1 "$workdir"
 
 export VEXALO_NAT_ROW=$row VEXALO_NAT_NS_A=$a VEXALO_NAT_NS_B=$b VEXALO_NAT_NS_NET=$net
+if [ "$row" = cut-direct ]; then
+  export VEXALO_NAT_CUT="ip netns exec $net nft 'add table ip cut; \
+add chain ip cut direct { type filter hook forward priority 0; }; \
+add rule ip cut direct ip saddr 198.19.1.2 ip daddr 198.19.2.2 drop; \
+add rule ip cut direct ip saddr 198.19.2.2 ip daddr 198.19.1.2 drop'"
+fi
 status=0
 "$@" || status=$?
 exit $status
