@@ -46,8 +46,8 @@ struct Board : ThreadBoard {
   const std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
 
   int64_t NowMs() const {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-               std::chrono::steady_clock::now() - start)
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                                 start)
         .count();
   }
 };
@@ -123,9 +123,8 @@ class Party : public SlotHost {
     const int other = 1 - index_;
     socket.RequestSignaling.Connect(this, [](P2PSocket* s) { s->OnSignalingReady(); });
     socket.CandidatesReady.Connect(this, [&](P2PSocket*, const std::vector<Candidate>& cs) {
-      board_->Update([&] {
-        board_->inbox[other].insert(board_->inbox[other].end(), cs.begin(), cs.end());
-      });
+      board_->Update(
+          [&] { board_->inbox[other].insert(board_->inbox[other].end(), cs.begin(), cs.end()); });
     });
     socket.PacketReceived.Connect(this, [&](P2PSocket*, const char* data, size_t size) {
       ++result->received;
@@ -168,10 +167,9 @@ class Party : public SlotHost {
         result->writable_ms = elapsed_ms() - std::max<int64_t>(first_candidates_ms, 0);
       }
       if (result->writable_ms < 0 && elapsed_ms() > kWritableLimitMs) break;
-      if (result->writable_ms >= 0 && result->sent < kPacketsSent &&
-          elapsed_ms() >= next_send_ms) {
-        const std::string payload = "packet " + std::to_string(result->sent) + " at " +
-                                    std::to_string(board_->NowMs());
+      if (result->writable_ms >= 0 && result->sent < kPacketsSent && elapsed_ms() >= next_send_ms) {
+        const std::string payload =
+            "packet " + std::to_string(result->sent) + " at " + std::to_string(board_->NowMs());
         if (socket.Send(payload.data(), payload.size()) > 0) ++result->sent;
         next_send_ms = elapsed_ms() + kPacketIntervalMs;
       }
@@ -216,11 +214,15 @@ struct Row {
 
 const std::map<std::string, Row>& Rows() {
   static const std::map<std::string, Row> rows = {
-      {"open", {false, 1.0}},           {"full-cone", {false, 1.0}},
-      {"port-restricted", {false, 1.0}}, {"symmetric-one", {false, 1.0}},
-      {"symmetric-both", {true, 1.0}},  {"udp-blocked", {true, 1.0}},
+      {"open", {false, 1.0}},
+      {"full-cone", {false, 1.0}},
+      {"port-restricted", {false, 1.0}},
+      {"symmetric-one", {false, 1.0}},
+      {"symmetric-both", {true, 1.0}},
+      {"udp-blocked", {true, 1.0}},
       // Loss on a's gateway only, each way: what arrives is what the link lets through.
-      {"lossy-5", {false, 0.8}},        {"lossy-20", {false, 0.55}},
+      {"lossy-5", {false, 0.8}},
+      {"lossy-20", {false, 0.55}},
       {"delayed", {false, 1.0}},
       // The direct path dies a quarter of the way in: what was sent on it until the loss was
       // known is gone, and the relay, gathered anew, carries the rest.
@@ -253,9 +255,8 @@ TEST(NatMatrixTest, PartiesFindAPathAndPassPacketsBothWays) {
     ASSERT_TRUE(r.entered);
     ASSERT_GE(r.writable_ms, 0) << side << " never became writable in " << row_name;
     const bool relayed = r.local_type == "relay" || r.remote_type == "relay";
-    EXPECT_EQ(relayed, row.relayed)
-        << side << ": " << r.local_type << "/" << r.local_protocol << " -> " << r.remote_type
-        << "/" << r.remote_protocol;
+    EXPECT_EQ(relayed, row.relayed) << side << ": " << r.local_type << "/" << r.local_protocol
+                                    << " -> " << r.remote_type << "/" << r.remote_protocol;
     EXPECT_EQ(r.sent, kPacketsSent) << side;
     // Each side counts what the other sent.
     EXPECT_GE(r.received, static_cast<int>(row.delivered * kPacketsSent)) << side;
@@ -267,10 +268,9 @@ TEST(NatMatrixTest, PartiesFindAPathAndPassPacketsBothWays) {
                   static_cast<long long>(r.resumed_ms));
     }
     std::printf("%s %s: writable after %lld ms, %s/%s -> %s/%s %s, received %d/%d, switches %d\n",
-                row_name.c_str(), side, static_cast<long long>(r.writable_ms),
-                r.local_type.c_str(), r.local_protocol.c_str(), r.remote_type.c_str(),
-                r.remote_protocol.c_str(), r.remote_address.c_str(), r.received, kPacketsSent,
-                r.switches_after_writable);
+                row_name.c_str(), side, static_cast<long long>(r.writable_ms), r.local_type.c_str(),
+                r.local_protocol.c_str(), r.remote_type.c_str(), r.remote_protocol.c_str(),
+                r.remote_address.c_str(), r.received, kPacketsSent, r.switches_after_writable);
   }
 }
 

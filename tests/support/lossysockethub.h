@@ -14,7 +14,8 @@ namespace vexalo {
 
 class LossySocketHub : public SocketHub {
  public:
-  LossySocketHub(SocketHub* hub, double loss, uint32_t seed) : hub_(hub), loss_(loss), random_(seed) {}
+  LossySocketHub(SocketHub* hub, double loss, uint32_t seed)
+      : hub_(hub), loss_(loss), random_(seed) {}
 
   EventSocket* CreateEventSocket(int type) override {
     EventSocket* socket = hub_->CreateEventSocket(type);

@@ -361,9 +361,8 @@ bool P2PSocket::IsPingable(const Connection* connection) const {
 
 void P2PSocket::UpdateConnectionStates(Tick now) {
   for (Connection* connection : connections_) {
-    connection->UpdateState(now, connection == best_connection_
-                                     ? kBestUnconfirmedAfterMs
-                                     : Connection::kUnconfirmedAfterMs);
+    connection->UpdateState(now, connection == best_connection_ ? kBestUnconfirmedAfterMs
+                                                                : Connection::kUnconfirmedAfterMs);
   }
 }
 
@@ -407,9 +406,8 @@ void P2PSocket::PingTick() {
   if (writable && best_connection_ != nullptr &&
       best_connection_->write_state() == Connection::STATE_WRITE_CONFIRMED &&
       !best_connection_->pings_since_last_response().empty()) {
-    delay = BestHasOverduePing(now)
-                ? kPingConnectingMs
-                : std::min(delay, TickDiff(best_connection_->OverdueAt(), now));
+    delay = BestHasOverduePing(now) ? kPingConnectingMs
+                                    : std::min(delay, TickDiff(best_connection_->OverdueAt(), now));
   }
   thread_->PostAfter(static_cast<int>(std::clamp<int64_t>(delay, 1, kPingWritableMs)), this,
                      kPingMessage);
