@@ -11,6 +11,7 @@
 #include "p2p/base/udpport.h"
 #include "p2p/virtualqueue.h"
 #include "support/logcapture.h"
+#include "support/lossysockethub.h"
 #include "support/loopbackallocator.h"
 
 namespace vexalo {
@@ -23,8 +24,12 @@ class P2PSocketTest : public ::testing::Test, public SlotHost {
  protected:
   void SetUp() override {
     hub_b_ = std::make_unique<RuleFilteringHub>(queue_.hub(), false);
-    alloc_a_ = std::make_unique<LoopbackAllocator>(&queue_);
-    alloc_b_ = std::make_unique<LoopbackAllocator>(&queue_, hub_b_.get());
+    Build(nullptr, hub_b_.get());
+  }
+  // The sockets, with A's and B's ports made by the given hubs (none: the queue's own).
+  void Build(SocketHub* hub_a, SocketHub* hub_b) {
+    alloc_a_ = std::make_unique<LoopbackAllocator>(&queue_, hub_a);
+    alloc_b_ = std::make_unique<LoopbackAllocator>(&queue_, hub_b);
     a_ = std::make_unique<P2PSocket>("rtp", alloc_a_.get(), &queue_);
     b_ = std::make_unique<P2PSocket>("rtp", alloc_b_.get(), &queue_);
     for (P2PSocket* s : {a_.get(), b_.get()}) {
@@ -209,31 +214,107 @@ TEST_F(P2PSocketTest, SetOptionReachesPortsOnceAndLaterPortsToo) {
   EXPECT_EQ(a_->ports().size(), 1u);
 }
 
-TEST_F(P2PSocketTest, CutPathFailsOverAndCutBothWaysGoesQuiet) {
+// The cut falls at different points of the 480 ms check schedule.
+class P2PSocketFailOverTest : public P2PSocketTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(P2PSocketFailOverTest, CutPathFailsOverWithinTwoSeconds) {
   Exchange();
   a_->Connect();
   b_->Connect();
   ASSERT_GE(TimeToWritable(), 0);
-  queue_.Advance(1000);
+  queue_.Advance(1000 + GetParam());
   ASSERT_EQ(a_->best_connection()->remote_candidate().protocol, "udp");
   const int switches_before = switches_;
-  // UDP to and from B stops: its connection goes unconfirmed, signalling is asked for, a new
-  // generation of ports comes up and its TCP pair takes over.
+  // UDP to and from B stops: the connection in use goes unconfirmed, signalling is asked for,
+  // a new generation of ports comes up and its TCP pair takes over.
   hub_b_->AddRule({false, FP_UDP, FD_ANY, SocketAddress()});
   const Tick cut = queue_.Now();
   while (queue_.Now() - cut < 20000 &&
          !(a_->IsWritable() && a_->best_connection()->remote_candidate().protocol == "tcp")) {
     queue_.Advance(10);
   }
+  const int64_t failover_ms = queue_.Now() - cut;
   ASSERT_TRUE(a_->IsWritable());
   EXPECT_EQ(a_->best_connection()->remote_candidate().protocol, "tcp");
+  // A call is silent for no longer than this (it was over 6 s when only the 5 s rule applied).
+  EXPECT_LT(failover_ms, 2000);
   EXPECT_GT(switches_, switches_before);
   EXPECT_GE(alloc_a_->sessions_created(), 2);
   ASSERT_EQ(a_->Send("after", 5), 5);
   queue_.RunDue();
   queue_.RunDue();
   EXPECT_EQ(received_[1], "after");
-  RecordProperty("failover_ms", static_cast<int>(queue_.Now() - cut));
+  RecordProperty("failover_ms", static_cast<int>(failover_ms));
+}
+
+INSTANTIATE_TEST_SUITE_P(CheckPhases, P2PSocketFailOverTest, ::testing::Values(0, 120, 240, 360));
+
+// Packets lost for a moment (a short outage, or a few lost checks on a lossy path) must not
+// cost the connection in use: it stays writable, is not replaced and no new ports come up;
+// only a few extra checks go out.
+TEST_F(P2PSocketTest, ShortOutageKeepsTheConnectionInUse) {
+  Exchange();
+  a_->Connect();
+  b_->Connect();
+  ASSERT_GE(TimeToWritable(), 0);
+  queue_.Advance(1000);
+  Connection* best = a_->best_connection();
+  ASSERT_NE(best, nullptr);
+  const int switches_before = switches_;
+  std::vector<P2PSocket::State> states;
+  a_->StateChanged.Connect(this, [&](P2PSocket*, P2PSocket::State s) { states.push_back(s); });
+  hub_b_->AddRule({false, FP_UDP, FD_ANY, SocketAddress()});
+  queue_.Advance(500);
+  EXPECT_FALSE(best->pings_since_last_response().empty());
+  hub_b_->ClearRules();
+  queue_.Advance(3000);
+  EXPECT_EQ(a_->best_connection(), best);
+  EXPECT_EQ(best->write_state(), Connection::STATE_WRITE_CONFIRMED);
+  EXPECT_TRUE(best->pings_since_last_response().empty());
+  EXPECT_TRUE(states.empty());
+  EXPECT_EQ(switches_, switches_before);
+  EXPECT_EQ(alloc_a_->sessions_created(), 1);
+}
+
+// 20% of the datagrams each side sends are lost (the same ones every run). Checks of the
+// connection in use go unanswered a third of the time, yet over minutes it stays in use and
+// writable: the quicker give-up on that connection needs about a dozen checks in a row lost.
+class P2PSocketLossTest : public P2PSocketTest {
+ protected:
+  void SetUp() override {
+    lossy_a_ = std::make_unique<LossySocketHub>(queue_.hub(), 0.2, 1);
+    lossy_b_ = std::make_unique<LossySocketHub>(queue_.hub(), 0.2, 2);
+    Build(lossy_a_.get(), lossy_b_.get());
+  }
+  std::unique_ptr<LossySocketHub> lossy_a_;
+  std::unique_ptr<LossySocketHub> lossy_b_;
+};
+
+TEST_F(P2PSocketLossTest, TwentyPercentLossNeitherFlapsNorLosesTheWritableState) {
+  Exchange();
+  a_->Connect();
+  b_->Connect();
+  ASSERT_GE(TimeToWritable(), 0);
+  queue_.Advance(2000);
+  Connection* best = a_->best_connection();
+  ASSERT_NE(best, nullptr);
+  const int switches_before = switches_;
+  int unwritable = 0;
+  for (P2PSocket* s : {a_.get(), b_.get()}) {
+    s->StateChanged.Connect(this, [&](P2PSocket*, P2PSocket::State) { ++unwritable; });
+  }
+  const int dropped_before = lossy_a_->dropped() + lossy_b_->dropped();
+  queue_.Advance(5 * 60 * 1000);
+  EXPECT_GT(lossy_a_->dropped() + lossy_b_->dropped() - dropped_before, 200);
+  EXPECT_EQ(unwritable, 0);
+  EXPECT_EQ(switches_, switches_before);
+  EXPECT_EQ(a_->best_connection(), best);
+  EXPECT_EQ(alloc_a_->sessions_created(), 1);
+  int sent = 0;
+  for (int i = 0; i < 100; ++i) sent += a_->Send("x", 1) == 1;
+  EXPECT_EQ(sent, 100);
+  queue_.RunDue();
+  EXPECT_GT(received_[1].size(), 60u);
 }
 
 TEST_F(P2PSocketTest, ResetStartsOverAndAsksForSignalling) {

@@ -1,8 +1,5 @@
 // Relay behind NATs: run through tests/scripts/p2p-relay-nat.sh, which makes the namespaces;
 // each party and the relay run on a thread of their own inside their namespace.
-#include <fcntl.h>
-#include <sched.h>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -20,6 +17,8 @@
 #include "p2p/base/relayport.h"
 #include "relayd/relayserver.h"
 #include "relayd/relaysessionstore.h"
+#include "support/netns.h"
+#include "support/threadboard.h"
 
 namespace vexalo {
 namespace {
@@ -29,23 +28,8 @@ constexpr uint32_t kPartyA = 0xC6120102;   // 198.18.1.2
 constexpr uint32_t kPartyB = 0xC6120202;   // 198.18.2.2
 constexpr int kPackets = 5;
 
-std::string Env(const char* name) {
-  const char* value = std::getenv(name);
-  return value ? value : "";
-}
-
-bool EnterNamespace(const std::string& name) {
-  const int fd = open(("/run/netns/" + name).c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
-  const bool ok = setns(fd, CLONE_NEWNET) == 0;
-  close(fd);
-  return ok;
-}
-
 // What the threads tell each other.
-struct Board {
-  std::mutex lock;
-  std::condition_variable changed;
+struct Board : ThreadBoard {
   bool relay_up = false;
   bool relay_failed = false;
   RelaySession session;
@@ -53,20 +37,6 @@ struct Board {
   SocketAddress candidate[2];  // the relay candidates of a and b
   uint16_t direct_port_b = 0;
   std::atomic<bool> stop{false};
-
-  template <typename F>
-  bool WaitFor(F ready, int ms = 10000) {
-    std::unique_lock<std::mutex> hold(lock);
-    return changed.wait_for(hold, std::chrono::milliseconds(ms), ready);
-  }
-  template <typename F>
-  void Update(F change) {
-    {
-      std::lock_guard<std::mutex> hold(lock);
-      change();
-    }
-    changed.notify_all();
-  }
 };
 
 struct PartyResult {
@@ -190,10 +160,10 @@ class Party : public SlotHost {
 };
 
 TEST(RelayNatTest, PartiesBehindSymmetricNatsTalkThroughTheRelay) {
-  const std::string kind = Env("VEXALO_RELAY_NAT_KIND");
+  const std::string kind = ScriptEnv("VEXALO_RELAY_NAT_KIND");
   if (kind.empty()) GTEST_SKIP() << "not behind the test NATs (run through p2p-relay-nat.sh)";
   Board board;
-  std::thread relay(RunRelay, &board, Env("VEXALO_RELAY_NS_OUT"));
+  std::thread relay(RunRelay, &board, ScriptEnv("VEXALO_RELAY_NS_OUT"));
   // With UDP blocked for b, its UDP entry times out and the TCP and SSL-TCP ones carry it.
   std::vector<ProtocolType> b_servers = {PROTO_UDP};
   if (kind == "udp-blocked") b_servers = {PROTO_UDP, PROTO_SSLTCP, PROTO_TCP};
@@ -201,8 +171,8 @@ TEST(RelayNatTest, PartiesBehindSymmetricNatsTalkThroughTheRelay) {
   Party b(&board, 1, kPartyB, b_servers);
   PartyResult result_a;
   PartyResult result_b;
-  std::thread thread_a([&] { a.Run(Env("VEXALO_RELAY_NS_A"), &result_a); });
-  std::thread thread_b([&] { b.Run(Env("VEXALO_RELAY_NS_B"), &result_b); });
+  std::thread thread_a([&] { a.Run(ScriptEnv("VEXALO_RELAY_NS_A"), &result_a); });
+  std::thread thread_b([&] { b.Run(ScriptEnv("VEXALO_RELAY_NS_B"), &result_b); });
   thread_a.join();
   thread_b.join();
   board.stop = true;

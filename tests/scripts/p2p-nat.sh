@@ -12,9 +12,8 @@ set -euo pipefail
 
 kind=$1; shift
 skip() { echo "p2p-nat.sh: $*; skipping" >&2; exit 77; }
-for tool in ip nft turnserver; do
-  command -v "$tool" >/dev/null || skip "$tool is not installed"
-done
+. "$(dirname "$0")/netns-common.sh"
+require_tools ip nft turnserver
 
 if [ "$kind" = delayed ]; then
   [ -x "${VEXALO_LINKEMULATOR:-}" ] || skip "VEXALO_LINKEMULATOR does not name the link emulator"
@@ -113,26 +112,10 @@ printf 'table ip nat {\n%s\n}\ntable ip loss {\n%s\n}\n' "$nat" "$loss" > "$work
 ip netns exec "$gw" nft -f "$workdir/rules.nft" || skip "nftables refused the NAT rules"
 
 if [ "$kind" = delayed ]; then
-  ip netns exec "$link" "$VEXALO_LINKEMULATOR" "$tag-e" "$tag-f" 150 > "$workdir/link.log" 2>&1 &
-  link_pid=$!
-  # It says so once it holds both sides.
-  for _ in $(seq 50); do
-    grep -q '<->' "$workdir/link.log" && break
-    kill -0 "$link_pid" 2>/dev/null || break
-    sleep 0.1
-  done
-  grep -q '<->' "$workdir/link.log" ||
-    { cat "$workdir/link.log" >&2; skip "the link emulator did not start"; }
+  start_link_emulator "$link" "$tag-e" "$tag-f" 150 "$workdir/link.log"
 fi
 
-ip netns exec "$out" turnserver -n --stun-only --listening-ip $server --listening-port 3478 \
-  --userdb "$workdir/db" --pidfile "$workdir/pid" --no-cli --no-tls --no-dtls \
-  --log-file stdout > "$workdir/turn.log" 2>&1 &
-turn_pid=$!
-for _ in $(seq 50); do
-  ip netns exec "$out" ss -lun | grep -q "$server:3478" && break
-  sleep 0.1
-done
+start_stun "$out" $server "$workdir"
 
 export VEXALO_NAT_KIND=$kind VEXALO_NAT_STUN=$server:3478 VEXALO_NAT_LOCAL=$inside \
   VEXALO_NAT_EXTERNAL=$gateway_out

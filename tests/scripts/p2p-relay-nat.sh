@@ -11,9 +11,8 @@ set -euo pipefail
 
 kind=$1; shift
 skip() { echo "p2p-relay-nat.sh: $*; skipping" >&2; exit 77; }
-for tool in ip nft; do
-  command -v "$tool" >/dev/null || skip "$tool is not installed"
-done
+. "$(dirname "$0")/netns-common.sh"
+require_tools ip nft
 
 tag=vxr$$
 a=$tag-a b=$tag-b gw=$tag-gw out=$tag-out
@@ -27,18 +26,9 @@ trap cleanup EXIT
 
 ip netns add "$a" 2>/dev/null || skip "cannot create network namespaces"
 for ns in "$b" "$gw" "$out"; do ip netns add "$ns"; done
-link() {  # link NS_1 DEV_1 ADDR_1 NS_2 DEV_2 ADDR_2
-  ip link add "$2" type veth peer name "$5" || skip "cannot create veth pairs"
-  ip link set "$2" netns "$1"
-  ip link set "$5" netns "$4"
-  ip -n "$1" addr add "$3" dev "$2"
-  ip -n "$4" addr add "$6" dev "$5"
-  ip -n "$1" link set "$2" up
-  ip -n "$4" link set "$5" up
-}
-link "$a" "$tag-a0" 198.18.1.2/24 "$gw" "$tag-a1" 198.18.1.1/24
-link "$b" "$tag-b0" 198.18.2.2/24 "$gw" "$tag-b1" 198.18.2.1/24
-link "$gw" "$tag-o0" 198.19.0.1/24 "$out" "$tag-o1" 198.19.0.2/24
+veth "$a" "$tag-a0" 198.18.1.2/24 "$gw" "$tag-a1" 198.18.1.1/24
+veth "$b" "$tag-b0" 198.18.2.2/24 "$gw" "$tag-b1" 198.18.2.1/24
+veth "$gw" "$tag-o0" 198.19.0.1/24 "$out" "$tag-o1" 198.19.0.2/24
 for ns in "$a" "$b" "$gw" "$out"; do ip -n "$ns" link set lo up; done
 ip -n "$a" route add default via 198.18.1.1
 ip -n "$b" route add default via 198.18.2.1

@@ -11,7 +11,6 @@ namespace vexalo {
 namespace {
 constexpr int64_t kReadTimeoutMs = 30000;
 constexpr size_t kPingsBeforeUnconfirmed = 5;
-constexpr int64_t kUnconfirmedAfterMs = 5000;
 constexpr int64_t kFailedAfterMs = 15000;
 constexpr int64_t kMinPingWindowMs = 100;
 constexpr int64_t kMaxPingWindowMs = 3000;
@@ -88,19 +87,32 @@ void Connection::ReceivedPing() {
   SetReadState(STATE_READ_LIVE);
 }
 
-void Connection::UpdateState(Tick now) {
+int64_t Connection::PingWindowMs() const {
+  return rtt_samples_ == 0
+             ? kMaxPingWindowMs
+             : std::clamp<int64_t>(2 * int64_t{rtt_}, kMinPingWindowMs, kMaxPingWindowMs);
+}
+
+Tick Connection::OverdueAt() const {
+  return pings_since_last_response_.empty()
+             ? 0
+             : pings_since_last_response_.front() + PingWindowMs() + 1;
+}
+
+bool Connection::HasOverduePing(Tick now) const {
+  return !pings_since_last_response_.empty() &&
+         TickDiff(now, pings_since_last_response_.front()) > PingWindowMs();
+}
+
+void Connection::UpdateState(Tick now, int64_t unconfirmed_after_ms) {
   if (read_state_ == STATE_READ_LIVE &&
       TickDiff(now, last_ping_received_) >= kReadTimeoutMs) {
     SetReadState(STATE_READ_SILENT);
   }
   const auto& pings = pings_since_last_response_;
   if (write_state_ == STATE_WRITE_CONFIRMED && pings.size() >= kPingsBeforeUnconfirmed) {
-    const int64_t window =
-        rtt_samples_ == 0
-            ? kMaxPingWindowMs
-            : std::clamp<int64_t>(2 * int64_t{rtt_}, kMinPingWindowMs, kMaxPingWindowMs);
-    if (TickDiff(now, pings[kPingsBeforeUnconfirmed - 1]) > window &&
-        TickDiff(now, pings.front()) > kUnconfirmedAfterMs) {
+    if (TickDiff(now, pings[kPingsBeforeUnconfirmed - 1]) > PingWindowMs() &&
+        TickDiff(now, pings.front()) > unconfirmed_after_ms) {
       SetWriteState(STATE_WRITE_UNCONFIRMED);
     }
   }

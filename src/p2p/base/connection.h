@@ -26,6 +26,8 @@ class Connection : public MessageTarget, public SlotHost {
   // The send times of at most this many unanswered pings are kept (the oldest ones): the
   // state rules look at the oldest and the fifth-oldest only.
   static constexpr size_t kMaxUnansweredPings = 64;
+  // A confirmed connection turns unconfirmed once its oldest unanswered ping is this old.
+  static constexpr int64_t kUnconfirmedAfterMs = 5000;
 
   Connection(Port* port, size_t local_candidate_index, const Candidate& remote);
   ~Connection() override;
@@ -39,7 +41,12 @@ class Connection : public MessageTarget, public SlotHost {
   virtual int GetError() = 0;
 
   void Ping(Tick now);
-  void UpdateState(Tick now);
+  // `unconfirmed_after_ms` lets the socket judge the connection it sends on sooner.
+  void UpdateState(Tick now, int64_t unconfirmed_after_ms = kUnconfirmedAfterMs);
+  // A ping has gone unanswered for longer than the round trip lets one take.
+  bool HasOverduePing(Tick now) const;
+  // When the oldest unanswered ping becomes overdue (meaningful only while there is one).
+  Tick OverdueAt() const;
   void ReceivedPing();
   void Prune();
   void OnReadPacket(const char* data, size_t size);
@@ -76,6 +83,7 @@ class Connection : public MessageTarget, public SlotHost {
   void OnPingResponse(const StunPacket& response, int rtt);
   void OnPingErrorResponse(const StunPacket& response);
   void OnSendPacket(const char* data, size_t size);
+  int64_t PingWindowMs() const;
 
   Port* port_;
   size_t local_candidate_index_;

@@ -277,9 +277,8 @@ void P2PSocket::RequestSort() {
 }
 
 void P2PSocket::Sort() {
-  const Tick now = thread_->Now();
   // Updating may destroy nothing (destruction is posted), so the list stays valid here.
-  for (Connection* connection : connections_) connection->UpdateState(now);
+  UpdateConnectionStates(thread_->Now());
   sort_pending_ = false;
 
   std::set<uint32_t> networks;
@@ -360,10 +359,24 @@ bool P2PSocket::IsPingable(const Connection* connection) const {
            connection->read_state() == Connection::STATE_READ_SILENT);
 }
 
+void P2PSocket::UpdateConnectionStates(Tick now) {
+  for (Connection* connection : connections_) {
+    connection->UpdateState(now, connection == best_connection_ ? kBestUnconfirmedAfterMs
+                                                                : Connection::kUnconfirmedAfterMs);
+  }
+}
+
+bool P2PSocket::BestHasOverduePing(Tick now) const {
+  return best_connection_ != nullptr &&
+         best_connection_->write_state() == Connection::STATE_WRITE_CONFIRMED &&
+         best_connection_->HasOverduePing(now);
+}
+
 Connection* P2PSocket::FindConnectionToPing(Tick now) {
   if (best_connection_ != nullptr &&
       best_connection_->write_state() == Connection::STATE_WRITE_CONFIRMED &&
-      TickDiff(now, best_connection_->last_ping_sent()) >= kBestPingIntervalMs) {
+      (TickDiff(now, best_connection_->last_ping_sent()) >= kBestPingIntervalMs ||
+       BestHasOverduePing(now))) {
     return best_connection_;
   }
   Connection* oldest = nullptr;
@@ -378,9 +391,25 @@ Connection* P2PSocket::FindConnectionToPing(Tick now) {
 
 void P2PSocket::PingTick() {
   const Tick now = thread_->Now();
-  for (Connection* connection : connections_) connection->UpdateState(now);
-  if (Connection* connection = FindConnectionToPing(now)) connection->Ping(now);
-  thread_->PostAfter(state_ == STATE_WRITABLE ? kPingWritableMs : kPingConnectingMs, this,
+  UpdateConnectionStates(now);
+  const bool writable = state_ == STATE_WRITABLE;
+  if (!writable || BestHasOverduePing(now) || TickDiff(now, next_regular_ping_) >= 0) {
+    if (Connection* connection = FindConnectionToPing(now)) connection->Ping(now);
+    if (TickDiff(now, next_regular_ping_) >= 0) {
+      next_regular_ping_ = now + (writable ? kPingWritableMs : kPingConnectingMs);
+    }
+  }
+  // An unanswered check on the path in use is looked at again as soon as it is overdue and
+  // then followed up at the fast pace: a dead path is known within a second, while a lost
+  // packet costs only a few extra checks.
+  int64_t delay = writable ? TickDiff(next_regular_ping_, now) : kPingConnectingMs;
+  if (writable && best_connection_ != nullptr &&
+      best_connection_->write_state() == Connection::STATE_WRITE_CONFIRMED &&
+      !best_connection_->pings_since_last_response().empty()) {
+    delay = BestHasOverduePing(now) ? kPingConnectingMs
+                                    : std::min(delay, TickDiff(best_connection_->OverdueAt(), now));
+  }
+  thread_->PostAfter(static_cast<int>(std::clamp<int64_t>(delay, 1, kPingWritableMs)), this,
                      kPingMessage);
 }
 

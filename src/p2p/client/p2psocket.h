@@ -29,6 +29,10 @@ class P2PSocket : public MessageTarget, public SlotHost {
   static constexpr int kBestPingIntervalMs = 900;
   static constexpr int kNewSessionMs = 20000;
   static constexpr uint32_t kSwitchRttMarginMs = 10;
+  // The connection in use is given up after this long without an answer (others after 5 s):
+  // a dead path must not leave a call silent for seconds. Once one of its pings is overdue it
+  // is re-checked on every fast tick, so random loss, even 20%, almost never trips this.
+  static constexpr int64_t kBestUnconfirmedAfterMs = 750;
   // Connections are pairs of local ports and remote candidates; a peer that keeps sending new
   // candidates or checks from new addresses must not grow them without end.
   static constexpr size_t kMaxRemoteCandidates = 64;
@@ -91,6 +95,8 @@ class P2PSocket : public MessageTarget, public SlotHost {
   void RequestSort();
   void Sort();
   void PingTick();
+  void UpdateConnectionStates(Tick now);
+  bool BestHasOverduePing(Tick now) const;
   Connection* FindConnectionToPing(Tick now);
   bool IsPingable(const Connection* connection) const;
   void DoRequestSignaling();
@@ -112,6 +118,9 @@ class P2PSocket : public MessageTarget, public SlotHost {
   bool was_writable_ = false;
   bool signaling_requested_ = false;
   bool unwritable_reported_ = true;
+  // When the ping tick next chooses a connection by the regular schedule; ticks before it
+  // only follow up an overdue check of the best connection.
+  Tick next_regular_ping_ = 0;
   int error_ = 0;
 };
 
