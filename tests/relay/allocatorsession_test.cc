@@ -55,8 +55,8 @@ class AllocatorSessionTest : public RelayFixture {
   }
 
   // Creates and starts a session; records the loopback ports' types and signalled protocols.
-  std::unique_ptr<AllocatorSession> Begin(PortAllocator* allocator) {
-    auto session = allocator->CreateSession("audio", 3);
+  std::unique_ptr<AllocatorSession> Begin(PortAllocator* allocator, int generation = 0) {
+    auto session = allocator->CreateSession("audio", generation);
     session->PortReady.Connect(this, [this](AllocatorSession*, Port* port) {
       if (port->network().ip == kLoopback) ready_types_.insert(port->type());
     });
@@ -98,7 +98,7 @@ TEST_F(AllocatorSessionTest, PhasesComeOneSecondApartWithoutHistory) {
   queue_.Advance(1000);
   ASSERT_TRUE(RunUntil([&] { return signalled_.count("relay/udp"); }));
   EXPECT_EQ(session->port(0)->name(), "audio");
-  EXPECT_EQ(session->port(0)->generation(), 3u);
+  EXPECT_EQ(session->port(0)->generation(), 0u);
   // The relay candidate at the relay's TCP address waits for the TCP phase.
   EXPECT_FALSE(signalled_.count("relay/tcp"));
   queue_.Advance(1000);
@@ -123,6 +123,18 @@ TEST_F(AllocatorSessionTest, LearnedPhaseStartsEarlierPhasesAtOnce) {
   EXPECT_EQ(LoopbackPorts(*session).count("relay"), 1u);
   queue_.Advance(1000);
   EXPECT_TRUE(session->runs().front()->ProtocolEnabled(PROTO_SSLTCP));
+}
+
+// A later generation is gathered because the path in use died: the relay starts with UDP.
+TEST_F(AllocatorSessionTest, LaterGenerationStartsWithTheRelay) {
+  FixedAllocator allocator(&queue_, config_);
+  auto session = Begin(&allocator, 2);
+  const AllocationRun& run = *session->runs().front();
+  EXPECT_EQ(run.phase_step(AllocationRun::PHASE_RELAY), 0);
+  EXPECT_EQ(run.phase_step(AllocationRun::PHASE_TCP), 1);
+  EXPECT_EQ(run.phase_step(AllocationRun::PHASE_SSLTCP), 2);
+  ASSERT_TRUE(RunUntil([&] { return signalled_.count("relay/udp"); }));
+  EXPECT_EQ(session->port(0)->generation(), 2u);
 }
 
 TEST_F(AllocatorSessionTest, HttpsProxyStartsWithTheRelay) {

@@ -28,6 +28,9 @@ AllocationRun::AllocationRun(AllocatorSession* session, const Network* network,
   const ProxyType proxy = allocator->proxy().type;
   // Behind an HTTPS proxy UDP rarely gets out: the relay starts with it.
   if (best == -1 && (proxy == PROXY_HTTPS || proxy == PROXY_UNKNOWN)) best = 1;
+  // A later generation is gathered because the path in use died: the relay is the likely
+  // way on, and a call waiting a second more for it is a second more of silence.
+  if (session->generation() > 0) best = std::max(best, 1);
   for (int i = 0; i < kPhaseCount; ++i) phase_steps_[i] = std::max(0, i - std::max(best, 0));
   Step();
 }
