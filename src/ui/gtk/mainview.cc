@@ -2,14 +2,18 @@
 
 #include <adwaita.h>
 
+#include "app/avatarmanager.h"
 #include "app/chatsession.h"
 #include "app/phoneapp.h"
 #include "ui/gtk/addcontactdialog.h"
 #include "xmpp/messages/chatmessage.h"
+#include "xmpp/stream/xmppconnection.h"
 
 namespace vexalo {
 
-MainView::MainView(PhoneApp* app, GMenuModel* menu) : app_(app), list_(&contacts_) {
+MainView::MainView(PhoneApp* app, GMenuModel* menu)
+    : app_(app), list_(&contacts_), pictures_(AvatarPictures::DefaultFolder()) {
+  list_.SetPictures(&pictures_);
   GtkWidget* header = adw_header_bar_new();
   add_ = gtk_button_new_from_icon_name("list-add-symbolic");
   gtk_widget_set_tooltip_text(add_, "Add Contact");
@@ -98,10 +102,37 @@ void MainView::OnSessionStarted(ChatSession* session) {
         SignalSubscriptionRequest(address);
       });
   session->SignalMail.Connect(this, &MainView::OnMail);
+  StartPictures(session);
+}
+
+void MainView::StartPictures(ChatSession* session) {
+  const XmppAddress self = app_->bound_address().WithoutResource();
+  avatars_.reset();
+  status_.SetPicture(self.ToString(), nullptr, {});
+  if (pictures_.cache() == nullptr || app_->connection() == nullptr) return;
+  avatars_ = std::make_unique<AvatarManager>(app_->connection(), pictures_.cache(), self);
+  for (const auto& [address, item] : session->roster()) {
+    contacts_.SetPicture(address, avatars_->HashOf(address));
+  }
+  for (const auto& [address, presence] : session->presences()) avatars_->OnPresence(presence);
+  session->SignalPresence.Connect(
+      this, [this](const PresenceStatus& status) { avatars_->OnPresence(status); });
+  session->SignalRosterItem.Connect(this, [this](const RosterItem& item) {
+    contacts_.SetPicture(item.address, avatars_->HashOf(item.address));
+  });
+  avatars_->SignalPicture.Connect(this, [this](const XmppAddress& contact, const std::string& hash) {
+    contacts_.SetPicture(contact, hash);
+  });
+  avatars_->SignalOwnPicture.Connect(this, [this, self](const std::string& hash) {
+    status_.SetPicture(self.ToString(), &pictures_, hash);
+  });
+  status_.SetPicture(self.ToString(), &pictures_, avatars_->own_hash());
+  avatars_->RequestOwn();
 }
 
 void MainView::OnSessionEnded() {
   add_dialog_.reset();
+  avatars_.reset();
   contacts_.Clear();
   requests_.Clear();
 }

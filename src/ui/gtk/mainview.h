@@ -6,6 +6,7 @@
 #include <string>
 
 #include "base/runtime/signal.h"
+#include "ui/gtk/avatarpictures.h"
 #include "ui/gtk/contactlistmodel.h"
 #include "ui/gtk/contactlistview.h"
 #include "ui/gtk/statusbox.h"
@@ -14,6 +15,7 @@
 namespace vexalo {
 
 class AddContactDialog;
+class AvatarManager;
 class ChatSession;
 class PhoneApp;
 struct ChatMessage;
@@ -30,6 +32,7 @@ class MainView : public SlotHost {
 
   GtkWidget* widget() const { return page_; }
   ContactListModel* contacts() { return &contacts_; }
+  StatusBox* status_box() { return &status_; }
 
   // A message or typing notice arrived (for a front end's notifications too).
   Signal<const ChatMessage&> SignalMessage;
@@ -39,6 +42,7 @@ class MainView : public SlotHost {
  private:
   void OnSessionStarted(ChatSession* session);
   void OnSessionEnded();
+  void StartPictures(ChatSession* session);
   void OnMessage(const ChatMessage& message);
   void OnMail(int count);
   void AddContact();
@@ -56,6 +60,9 @@ class MainView : public SlotHost {
   GtkWidget* add_;
   GtkWidget* remove_;
   std::unique_ptr<AddContactDialog> add_dialog_;
+  AvatarPictures pictures_;
+  // Per session; null without a picture cache.
+  std::unique_ptr<AvatarManager> avatars_;
 };
 
 }  // namespace vexalo

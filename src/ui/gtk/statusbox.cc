@@ -1,10 +1,16 @@
 #include "ui/gtk/statusbox.h"
 
+#include <adwaita.h>
+
+#include "ui/gtk/avatarpictures.h"
+
 namespace vexalo {
 namespace {
 
 // In the order of the choice's entries.
 enum Choice : guint { kAvailable = 0, kAway = 1, kBusy = 2, kInvisible = 3 };
+
+constexpr int kPictureSize = 40;
 
 }  // namespace
 
@@ -20,6 +26,10 @@ StatusBox::StatusBox() {
   // Alt+S reaches the text from anywhere in the window.
   GtkWidget* label = gtk_label_new_with_mnemonic("_Status");
   gtk_label_set_mnemonic_widget(GTK_LABEL(label), text_);
+  picture_ = adw_avatar_new(kPictureSize, nullptr, TRUE);
+  gtk_accessible_update_property(GTK_ACCESSIBLE(picture_), GTK_ACCESSIBLE_PROPERTY_LABEL,
+                                 "My picture", -1);
+  gtk_box_append(GTK_BOX(box_), picture_);
   gtk_box_append(GTK_BOX(box_), label);
   gtk_box_append(GTK_BOX(box_), choice_);
   gtk_box_append(GTK_BOX(box_), text_);
@@ -39,6 +49,28 @@ void StatusBox::Reset() {
   gtk_drop_down_set_selected(GTK_DROP_DOWN(choice_), kAvailable);
   gtk_editable_set_text(GTK_EDITABLE(text_), "");
   resetting_ = false;
+}
+
+void StatusBox::SetPicture(const std::string& name, AvatarPictures* pictures,
+                           const std::string& hash) {
+  adw_avatar_set_text(ADW_AVATAR(picture_), name.c_str());
+  GdkTexture* texture =
+      pictures != nullptr && !hash.empty()
+          ? pictures->Texture(hash, kPictureSize * gtk_widget_get_scale_factor(picture_))
+          : nullptr;
+  adw_avatar_set_custom_image(ADW_AVATAR(picture_), GDK_PAINTABLE(texture));
+}
+
+void StatusBox::Choose(ShowState show, bool invisible) {
+  guint choice = kAvailable;
+  if (invisible) {
+    choice = kInvisible;
+  } else if (show == ShowState::kAway || show == ShowState::kXa) {
+    choice = kAway;
+  } else if (show == ShowState::kDnd) {
+    choice = kBusy;
+  }
+  gtk_drop_down_set_selected(GTK_DROP_DOWN(choice_), choice);
 }
 
 void StatusBox::OnChoice(GObject*, GParamSpec*, gpointer self) {

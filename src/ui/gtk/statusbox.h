@@ -9,6 +9,8 @@
 
 namespace vexalo {
 
+class AvatarPictures;
+
 // The user's own status: available, away, busy or invisible, and a status text sent when
 // Enter is pressed in it.
 class StatusBox {
@@ -21,6 +23,10 @@ class StatusBox {
   GtkWidget* widget() const { return box_; }
   // Back to available with no text (a new session).
   void Reset();
+  // Picks a status as if the user had (the tray's menu).
+  void Choose(ShowState show, bool invisible);
+  // Own picture `hash` from `pictures`; the default picture drawn from `name` without one.
+  void SetPicture(const std::string& name, AvatarPictures* pictures, const std::string& hash);
 
   // show, invisible, text
   Signal<ShowState, bool, const std::string&> SignalChanged;
@@ -33,6 +39,7 @@ class StatusBox {
   GtkWidget* box_;
   GtkWidget* choice_;
   GtkWidget* text_;
+  GtkWidget* picture_;
   bool resetting_ = false;
 };
 
