@@ -27,6 +27,7 @@ constexpr Field kFields[] = {
     {"relay_host", &ServiceProfile::relay_host, nullptr},
     {"update_host", &ServiceProfile::update_host, nullptr},
     {"report_host", &ServiceProfile::report_host, nullptr},
+    {"webmail_host", &ServiceProfile::webmail_host, nullptr},
 };
 
 bool IsHostText(std::string_view text) {
@@ -61,6 +62,7 @@ ServiceProfile ServiceProfile::Defaults() {
   profile.relay_host = "relay.ombrix.com";
   profile.update_host = "update.ombrix.com";
   profile.report_host = "reports.ombrix.com";
+  profile.webmail_host = "mail.lettrio.com";
   return profile;
 }
 

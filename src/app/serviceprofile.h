@@ -28,6 +28,8 @@ struct ServiceProfile {
   std::string relay_host;
   std::string update_host;
   std::string report_host;
+  // The web-mail pages.
+  std::string webmail_host;
 
   static ServiceProfile Defaults();
   // Defaults, then the environment, then `overrides` ("name=value", names as in Names()).

@@ -4,7 +4,9 @@
 
 #include "app/avatarmanager.h"
 #include "app/chatsession.h"
+#include "app/linux/phonewindow.h"
 #include "app/phoneapp.h"
+#include "app/webmailpages.h"
 #include "ui/gtk/addcontactdialog.h"
 #include "xmpp/messages/chatmessage.h"
 #include "xmpp/stream/xmppconnection.h"
@@ -36,7 +38,13 @@ MainView::MainView(PhoneApp* app, GMenuModel* menu)
   mail_ = gtk_label_new(nullptr);
   gtk_widget_add_css_class(mail_, "accent");
   gtk_widget_set_visible(mail_, FALSE);
-  adw_header_bar_pack_end(ADW_HEADER_BAR(header), mail_);
+  // The count is a button that opens the web-mail inbox.
+  mail_button_ = gtk_button_new();
+  gtk_button_set_child(GTK_BUTTON(mail_button_), mail_);
+  gtk_widget_add_css_class(mail_button_, "flat");
+  gtk_widget_set_tooltip_text(mail_button_, "Open Web Mail");
+  gtk_widget_set_visible(mail_button_, FALSE);
+  adw_header_bar_pack_end(ADW_HEADER_BAR(header), mail_button_);
 
   GtkWidget* body = gtk_box_new(GTK_ORIENTATION_VERTICAL, 6);
   for (auto margin : {gtk_widget_set_margin_top, gtk_widget_set_margin_bottom,
@@ -58,6 +66,7 @@ MainView::MainView(PhoneApp* app, GMenuModel* menu)
 
   g_signal_connect(add_, "clicked", G_CALLBACK(&MainView::OnAddClicked), this);
   g_signal_connect(remove_, "clicked", G_CALLBACK(&MainView::OnRemoveClicked), this);
+  g_signal_connect(mail_button_, "clicked", G_CALLBACK(&MainView::OnMailClicked), this);
   status_.SignalChanged.Connect(this, [this](ShowState show, bool invisible, const std::string& text) {
     if (ChatSession* session = app_->session()) session->SetStatus(show, invisible, text);
   });
@@ -77,6 +86,7 @@ MainView::MainView(PhoneApp* app, GMenuModel* menu)
 MainView::~MainView() {
   g_signal_handlers_disconnect_by_data(add_, this);
   g_signal_handlers_disconnect_by_data(remove_, this);
+  g_signal_handlers_disconnect_by_data(mail_button_, this);
   g_object_unref(page_);
 }
 
@@ -150,6 +160,7 @@ void MainView::OnMail(int count) {
   const std::string text = std::to_string(count) + (count == 1 ? " new mail" : " new mails");
   gtk_label_set_text(GTK_LABEL(mail_), text.c_str());
   gtk_widget_set_visible(mail_, count > 0);
+  gtk_widget_set_visible(mail_button_, count > 0);
   if (count > 0) SignalMail(count);
 }
 
@@ -168,6 +179,16 @@ void MainView::RemoveSelected() {
   const std::string address = list_.SelectedAddress();
   ChatSession* session = app_->session();
   if (session != nullptr && !address.empty()) session->RemoveContact(XmppAddress(address));
+}
+
+void MainView::OnMailClicked(GtkButton*, gpointer self) {
+  auto* view = static_cast<MainView*>(self);
+  const WebMailPages pages(view->app_->window()->profile(), view->app_->bound_address());
+  const std::string inbox = pages.Base();
+  GtkRoot* root = gtk_widget_get_root(view->page_);
+  // The desktop's URI handler starts the browser without blocking this thread.
+  if (inbox.empty()) return;
+  gtk_show_uri(root != nullptr ? GTK_WINDOW(root) : nullptr, inbox.c_str(), GDK_CURRENT_TIME);
 }
 
 void MainView::OnAddClicked(GtkButton*, gpointer self) { static_cast<MainView*>(self)->AddContact(); }

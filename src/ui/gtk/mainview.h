@@ -49,6 +49,7 @@ class MainView : public SlotHost {
   void RemoveSelected();
   static void OnAddClicked(GtkButton* button, gpointer self);
   static void OnRemoveClicked(GtkButton* button, gpointer self);
+  static void OnMailClicked(GtkButton* button, gpointer self);
 
   PhoneApp* app_;
   ContactListModel contacts_;
@@ -57,6 +58,7 @@ class MainView : public SlotHost {
   SubscriptionRequests requests_;
   GtkWidget* page_;
   GtkWidget* mail_;
+  GtkWidget* mail_button_;
   GtkWidget* add_;
   GtkWidget* remove_;
   std::unique_ptr<AddContactDialog> add_dialog_;
