@@ -6,6 +6,7 @@
 #include "app/chatsession.h"
 #include "app/linux/phonewindow.h"
 #include "app/phoneapp.h"
+#include "app/sharedstatushistory.h"
 #include "app/webmailpages.h"
 #include "ui/gtk/addcontactdialog.h"
 #include "xmpp/messages/chatmessage.h"
@@ -69,6 +70,7 @@ MainView::MainView(PhoneApp* app, GMenuModel* menu)
   g_signal_connect(mail_button_, "clicked", G_CALLBACK(&MainView::OnMailClicked), this);
   status_.SignalChanged.Connect(this, [this](ShowState show, bool invisible, const std::string& text) {
     if (ChatSession* session = app_->session()) session->SetStatus(show, invisible, text);
+    if (status_history_ != nullptr) status_history_->Record(show, invisible, text);
   });
   requests_.SignalAnswered.Connect(this, [this](const std::string& address, bool accept) {
     ChatSession* session = app_->session();
@@ -113,6 +115,10 @@ void MainView::OnSessionStarted(ChatSession* session) {
       });
   session->SignalMail.Connect(this, &MainView::OnMail);
   StartPictures(session);
+  status_.SetHistory({});
+  status_history_ = std::make_unique<SharedStatusHistory>(app_->connection());
+  status_history_->SignalChanged.Connect(
+      this, [this] { status_.SetHistory(status_history_->Recent()); });
 }
 
 void MainView::StartPictures(ChatSession* session) {
@@ -143,6 +149,8 @@ void MainView::StartPictures(ChatSession* session) {
 void MainView::OnSessionEnded() {
   add_dialog_.reset();
   avatars_.reset();
+  status_history_.reset();
+  status_.SetHistory({});
   contacts_.Clear();
   requests_.Clear();
 }

@@ -16,6 +16,7 @@ namespace vexalo {
 
 class AddContactDialog;
 class AvatarManager;
+class SharedStatusHistory;
 class ChatSession;
 class PhoneApp;
 struct ChatMessage;
@@ -65,6 +66,7 @@ class MainView : public SlotHost {
   AvatarPictures pictures_;
   // Per session; null without a picture cache.
   std::unique_ptr<AvatarManager> avatars_;
+  std::unique_ptr<SharedStatusHistory> status_history_;
 };
 
 }  // namespace vexalo

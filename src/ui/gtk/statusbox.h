@@ -3,6 +3,7 @@
 #include <gtk/gtk.h>
 
 #include <string>
+#include <vector>
 
 #include "base/runtime/signal.h"
 #include "xmpp/presence/presencestatus.h"
@@ -23,6 +24,8 @@ class StatusBox {
   GtkWidget* widget() const { return box_; }
   // Back to available with no text (a new session).
   void Reset();
+  // The recent status texts offered for the current show, newest first; none hides the menu.
+  void SetHistory(const std::vector<std::string>& texts);
   // Picks a status as if the user had (the tray's menu).
   void Choose(ShowState show, bool invisible);
   // Own picture `hash` from `pictures`; the default picture drawn from `name` without one.
@@ -40,6 +43,9 @@ class StatusBox {
   GtkWidget* choice_;
   GtkWidget* text_;
   GtkWidget* picture_;
+  GtkWidget* history_button_;
+  GMenu* history_;
+  static void OnRecent(GSimpleAction* action, GVariant* text, gpointer self);
   bool resetting_ = false;
 };
 
