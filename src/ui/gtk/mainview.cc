@@ -6,6 +6,8 @@
 #include "app/chatsession.h"
 #include "app/linux/phonewindow.h"
 #include "app/phoneapp.h"
+#include "app/settings.h"
+#include "app/settingsstore.h"
 #include "app/sharedstatushistory.h"
 #include "app/webmailpages.h"
 #include "ui/gtk/addcontactdialog.h"
@@ -125,6 +127,9 @@ void MainView::StartPictures(ChatSession* session) {
   const XmppAddress self = app_->bound_address().WithoutResource();
   avatars_.reset();
   status_.SetPicture(self.ToString(), nullptr, {});
+  // "Show pictures" off: every contact gets the default picture.
+  const bool show = app_->settings() == nullptr || app_->settings()->Current().show_avatars;
+  list_.SetPictures(show ? &pictures_ : nullptr);
   if (pictures_.cache() == nullptr || app_->connection() == nullptr) return;
   avatars_ = std::make_unique<AvatarManager>(app_->connection(), pictures_.cache(), self);
   for (const auto& [address, item] : session->roster()) {
@@ -141,6 +146,8 @@ void MainView::StartPictures(ChatSession* session) {
   });
   avatars_->SignalOwnPicture.Connect(this, [this, self](const std::string& hash) {
     status_.SetPicture(self.ToString(), &pictures_, hash);
+    // Announced with the next presence; our card is the one we just read.
+    if (ChatSession* current = app_->session()) current->SetPictureHash(hash);
   });
   status_.SetPicture(self.ToString(), &pictures_, avatars_->own_hash());
   avatars_->RequestOwn();
