@@ -57,6 +57,8 @@ class AccountList {
   // The record of `jid`, added at the end when missing.
   Account& Find(const std::string& jid);
   const std::string& key() const { return key_; }
+  // After a copy of this list was saved elsewhere: which stored accounts are now known.
+  void TakeStoredNames(const AccountList& saved) { seen_ = saved.seen_; }
 
  private:
   std::string PasswordKey(const std::string& jid) const { return key_ + "\\" + jid + "\\pw"; }

@@ -54,11 +54,28 @@ void ChatSession::SetStatus(ShowState show, bool invisible, const std::string& t
   status.invisible = invisible;
   status.status = text;
   PresenceStatus::CutUtf8(&status.status, PresenceStatus::kMaxStatusBytes);
+  // Contacts fetch our card when this hash is new to them.
+  status.photo_hash = picture_hash_;
+  status.photo_hash_known = picture_hash_known_;
+  last_status_ = status;
+  has_status_ = true;
   auto* task = new PresenceOutTask(connection_);
   task->SetStatus(status);
   task->Start();
   // The first presence also asks the server for the contacts' presence; mail follows.
   mail_checker_->CheckMail();
+}
+
+void ChatSession::SetPictureHash(const std::string& hash) {
+  if (picture_hash_known_ && picture_hash_ == hash) return;
+  picture_hash_ = hash;
+  picture_hash_known_ = true;
+  if (!has_status_) return;
+  last_status_.photo_hash = hash;
+  last_status_.photo_hash_known = true;
+  auto* task = new PresenceOutTask(connection_);
+  task->SetStatus(last_status_);
+  task->Start();
 }
 
 void ChatSession::SendMessage(const XmppAddress& to, const std::string& text) {

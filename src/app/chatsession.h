@@ -29,6 +29,9 @@ class ChatSession : public SlotHost {
 
   // Own presence: available with a show state, or invisible.
   void SetStatus(ShowState show, bool invisible, const std::string& text);
+  // Our picture's hash (empty: we have none), announced with every presence from now on.
+  // After our first presence a new hash goes out at once, with the status as it was.
+  void SetPictureHash(const std::string& hash);
   void SendMessage(const XmppAddress& to, const std::string& text);
   void SendChatState(const XmppAddress& to, ChatState state);
   // Puts the contact on the roster and asks to see its presence, with an invitation text.
@@ -66,6 +69,10 @@ class ChatSession : public SlotHost {
   std::map<XmppAddress, RosterItem> roster_;
   std::map<XmppAddress, PresenceStatus> presences_;
   bool roster_complete_ = false;
+  std::string picture_hash_;
+  bool picture_hash_known_ = false;
+  PresenceStatus last_status_;
+  bool has_status_ = false;
 };
 
 }  // namespace vexalo

@@ -29,6 +29,7 @@ constexpr Field kFields[] = {
     {"relay_port", nullptr, &ServiceProfile::relay_port},
     {"update_host", &ServiceProfile::update_host, nullptr},
     {"report_host", &ServiceProfile::report_host, nullptr},
+    {"webmail_host", &ServiceProfile::webmail_host, nullptr},
 };
 
 bool IsHostText(std::string_view text) {
@@ -63,6 +64,7 @@ ServiceProfile ServiceProfile::Defaults() {
   profile.relay_host = "relay.ombrix.com";
   profile.update_host = "update.ombrix.com";
   profile.report_host = "reports.ombrix.com";
+  profile.webmail_host = "mail.lettrio.com";
   return profile;
 }
 

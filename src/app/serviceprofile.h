@@ -31,6 +31,8 @@ struct ServiceProfile {
   uint16_t relay_port = 80;
   std::string update_host;
   std::string report_host;
+  // The web-mail pages.
+  std::string webmail_host;
 
   static ServiceProfile Defaults();
   // Defaults, then the environment, then `overrides` ("name=value", names as in Names()).

@@ -1,8 +1,11 @@
 #include "app/signinmanager.h"
 
+#include <chrono>
 #include <ctime>
+#include <thread>
 
 #include "app/accountauthserver.h"
+#include "app/accountstoragejob.h"
 #include "app/settingsstore.h"
 #include "base/net/dnslookuptask.h"
 #include "base/runtime/eventqueue.h"
@@ -37,6 +40,9 @@ SignInManager::SignInManager(Environment environment)
 }
 
 SignInManager::~SignInManager() {
+  // The store's thread uses the file and the secret store, which go with us.
+  WaitForAccountStorage();
+  if (storage_job_ != nullptr) storage_job_->Release();
   token_refresher_.reset();
   StopDetection();
   env_.queue->Clear(this);
@@ -118,12 +124,37 @@ void SignInManager::SignOut() {
 }
 
 void SignInManager::AccountStorageUpkeep() {
+  // One store at a time, in order: a request meanwhile stores the list as it is then.
+  if (storage_job_ != nullptr) {
+    storage_again_ = true;
+    return;
+  }
   const Settings& settings = env_.settings->Current();
-  if (!settings.store_accounts) {
-    env_.accounts->DeleteStored();
-  } else if (!env_.accounts->Save(settings.store_accounts, settings.store_passwords)) {
+  storage_job_ = new AccountStorageJob(this, kMsgAccountsStored, env_.queue, *env_.accounts,
+                                       settings.store_accounts, settings.store_passwords);
+  storage_job_->Start();
+}
+
+void SignInManager::OnAccountsStored() {
+  AccountStorageJob* job = storage_job_;
+  storage_job_ = nullptr;
+  if (job == nullptr) return;
+  env_.accounts->TakeStoredNames(job->accounts());
+  const bool saved = job->saved();
+  job->Release();
+  if (!saved) {
     // A full disk or a read-only folder: the user should know the account is not kept.
     SignalError(env_.messages.Text(kMsgSettingsNotSaved, env_.accounts->file_path()), false);
+  }
+  if (storage_again_) {
+    storage_again_ = false;
+    AccountStorageUpkeep();
+  }
+}
+
+void SignInManager::WaitForAccountStorage() {
+  while (storage_job_ != nullptr && !storage_job_->IsDone()) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
   }
 }
 
@@ -547,6 +578,7 @@ void SignInManager::OnResumed() {
 }
 
 void SignInManager::HandleMessage(QueuedMessage* msg) {
+  if (msg->id == kMsgAccountsStored) OnAccountsStored();
   delete msg->payload;
   msg->payload = nullptr;
   if (msg->id == kTimerBackoffReset) backoff_.Reset(env_.user_idle(), Now());

@@ -19,6 +19,8 @@
 
 namespace vexalo {
 
+class AccountStorageJob;
+
 class IdmoraAuth;
 class EventQueue;
 class SettingsStore;
@@ -51,6 +53,8 @@ class SignInManager : public SignInSink, public MessageTarget, public SlotHost {
   };
 
   static constexpr uint32_t kTimerBackoffReset = 7;
+  // The accounts were stored on the storage thread.
+  static constexpr uint32_t kMsgAccountsStored = 1001;
   static constexpr int kBackoffResetPeriodMs = 300000;
 
   explicit SignInManager(Environment environment);
@@ -70,7 +74,12 @@ class SignInManager : public SignInSink, public MessageTarget, public SlotHost {
   // back (an attempt follows soon, whatever the delay).
   void OnNetworkChanged(bool alive);
   // Store the accounts anew (after a settings change, before sign-in).
+  // Stores the accounts on a thread of their own (never blocking this one).
   void AccountStorageUpkeep();
+  // Blocks until the store under way (if any) is written: for shutdown and tests.
+  void WaitForAccountStorage();
+  // Whether a store is under way or due.
+  bool storing_accounts() const { return storage_job_ != nullptr || storage_again_; }
 
   LoginState login_state() const { return state_; }
   const ConnectionList& connection_list() const { return list_; }
@@ -129,6 +138,9 @@ class SignInManager : public SignInSink, public MessageTarget, public SlotHost {
   ProxyDetector* detector_ = nullptr;
   ServerLookup* srv_lookup_ = nullptr;
   uint32_t sequence_ = 0;
+  AccountStorageJob* storage_job_ = nullptr;
+  bool storage_again_ = false;
+  void OnAccountsStored();
   bool proxy_auth_required_ = false;
   // The account service's certificate was out of its validity: most likely our clock is off.
   bool clock_suspect_ = false;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <map>
+#include <mutex>
 #include <string>
 
 #include "platform/secretstore.h"
@@ -27,6 +28,7 @@ class MemorySecretStore : public SecretStore {
   bool available_ = true;
   int store_calls_ = 0;
   std::map<std::string, std::string, std::less<>> items_;
+  std::mutex lock_;
 };
 
 }  // namespace vexalo

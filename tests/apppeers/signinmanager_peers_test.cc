@@ -95,10 +95,18 @@ class PeerSignInManagerTest : public SignInPeerFixture {
   bool HasState(LoginState state) const {
     return std::find(states_.begin(), states_.end(), state) != states_.end();
   }
+  // The accounts are stored on a thread of their own: what is stored is read once it is done.
+  void AccountsStored() {
+    EXPECT_TRUE(Pump([&] { return !watched_->storing_accounts(); }, 5000));
+  }
   std::optional<RegValue> StoredValue(const std::string& name) {
+    AccountsStored();
     return registry_.Read().QueryValue(kAccountKey, name);
   }
-  bool PasswordKept() const { return secrets_.items().count(kPasswordKey) != 0; }
+  bool PasswordKept() {
+    AccountsStored();
+    return secrets_.items().count(kPasswordKey) != 0;
+  }
 };
 
 TEST_F(PeerSignInManagerTest, SignsInMarksTheAccountKnownGoodAndSignsOut) {

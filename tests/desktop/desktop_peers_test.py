@@ -512,6 +512,16 @@ def main():
                  lambda: "chat_note=dword:0" in open(settings_file).read().splitlines())
         print("settings: message notifications switched off and saved")
         screenshot(display, os.path.join(artefacts, "settings.png"))
+
+        # The audio page's device choices, filled from the sound server off the UI thread.
+        ui.press(ui.find("the Audio page", lambda n: ui.clean(n.name) == "Audio"
+                         and n.getRoleName() in ("page tab", "push button", "toggle button",
+                                                 "radio button")))
+        ui.find("the ringing choice", lambda n: ui.clean(n.name) == "All devices")
+        ui.find("the speaker choice", lambda n: n.getRoleName() == "combo box" and
+                ui.clean(n.name) == "Speaker")
+        print("settings: audio device choices shown")
+        screenshot(display, os.path.join(artefacts, "settings-audio.png"))
         gui.send_signal(signal.SIGTERM)
         gui.wait(timeout=10)
         with open(work + "/you.err", errors="replace") as f:

@@ -118,6 +118,7 @@ class PhoneWindow : public MessageTarget, public SlotHost {
   SignInManager* signin() const { return signin_.get(); }
   AccountList* accounts() const { return accounts_.get(); }
   const StartFlags& flags() const { return flags_; }
+  const ServiceProfile& profile() const { return env_.profile; }
   const std::optional<InvitationRecord>& invitation() const { return invitation_; }
   int animation_frame() const { return animation_frame_; }
 

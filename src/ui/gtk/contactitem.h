@@ -19,6 +19,8 @@ struct ContactData {
   std::string subscription_note;  // "waiting for approval" and the like; empty when subscribed
   Presence presence = Presence::kOffline;
   bool typing = false;
+  // The hash of the contact's picture in the cache; empty: the default picture.
+  std::string picture_hash;
   // Casefolded name and address for search as you type.
   std::string search_key;
   // Collation key of the shown name then the address: numbers in names sort as numbers.

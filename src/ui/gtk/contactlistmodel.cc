@@ -108,6 +108,15 @@ void ContactListModel::SetPresence(const PresenceStatus& status) {
   Changed(found->second);
 }
 
+void ContactListModel::SetPicture(const XmppAddress& address, const std::string& hash) {
+  auto found = items_.find(address.WithoutResource().ToString());
+  if (found == items_.end()) return;
+  ContactData* data = vexalo_contact_item_data(found->second);
+  if (data->picture_hash == hash) return;
+  data->picture_hash = hash;
+  Changed(found->second);
+}
+
 void ContactListModel::SetTyping(const XmppAddress& address, bool typing) {
   auto found = items_.find(address.WithoutResource().ToString());
   if (found == items_.end()) return;

@@ -37,6 +37,8 @@ class ContactListModel {
   void Remove(const XmppAddress& address);
   void SetPresence(const PresenceStatus& status);
   void SetTyping(const XmppAddress& address, bool typing);
+  // Only for contacts already in the list.
+  void SetPicture(const XmppAddress& address, const std::string& hash);
   // Hands pending changes to the list now (tests; the idle callback otherwise).
   void Flush();
 

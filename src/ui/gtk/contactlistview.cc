@@ -2,6 +2,7 @@
 
 #include <adwaita.h>
 
+#include "ui/gtk/avatarpictures.h"
 #include "ui/gtk/contactitem.h"
 #include "ui/gtk/contactlistmodel.h"
 
@@ -156,7 +157,7 @@ void ContactListView::SetupRow(GtkSignalListItemFactory*, GtkListItem* row, gpoi
   gtk_list_item_set_child(row, box);
 }
 
-void ContactListView::BindRow(GtkSignalListItemFactory*, GtkListItem* row, gpointer) {
+void ContactListView::BindRow(GtkSignalListItemFactory*, GtkListItem* row, gpointer self) {
   const ContactData* data = DataOf(gtk_list_item_get_item(row));
   GtkWidget* picture = gtk_widget_get_first_child(gtk_list_item_get_child(row));
   GtkWidget* texts = gtk_widget_get_next_sibling(picture);
@@ -166,6 +167,12 @@ void ContactListView::BindRow(GtkSignalListItemFactory*, GtkListItem* row, gpoin
   GtkWidget* status = gtk_widget_get_next_sibling(name);
   // Plain text setters: names and status texts come from the network and are never markup.
   adw_avatar_set_text(ADW_AVATAR(picture), data->DisplayName().c_str());
+  AvatarPictures* pictures = static_cast<ContactListView*>(self)->pictures_;
+  GdkTexture* texture = pictures != nullptr && !data->picture_hash.empty()
+                            ? pictures->Texture(data->picture_hash,
+                                                kPictureSize * gtk_widget_get_scale_factor(picture))
+                            : nullptr;
+  adw_avatar_set_custom_image(ADW_AVATAR(picture), GDK_PAINTABLE(texture));
   gtk_label_set_text(GTK_LABEL(name), data->DisplayName().c_str());
   const std::string& second = data->status.empty() ? data->subscription_note : data->status;
   gtk_label_set_text(GTK_LABEL(status), second.c_str());

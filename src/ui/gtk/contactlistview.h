@@ -8,6 +8,7 @@
 
 namespace vexalo {
 
+class AvatarPictures;
 class ContactListModel;
 
 // The contact list: a search field, a group and a sort choice, and a GtkListView over the
@@ -24,6 +25,8 @@ class ContactListView : public SlotHost {
   std::string SelectedAddress() const;
   // How many contacts pass the search and group filter.
   guint VisibleCount() const;
+  // Where the rows' pictures come from; without it every row shows the default picture.
+  void SetPictures(AvatarPictures* pictures) { pictures_ = pictures; }
 
  private:
   static gboolean Matches(gpointer item, gpointer self);
@@ -47,6 +50,7 @@ class ContactListView : public SlotHost {
   std::string query_;  // casefolded
   std::string group_;  // empty: all groups
   bool by_presence_ = false;
+  AvatarPictures* pictures_ = nullptr;
 };
 
 }  // namespace vexalo

@@ -13,6 +13,7 @@
 #include "ui/gtk/settingswindow.h"
 #include "xmpp/messages/chatmessage.h"
 #include "ui/gtk/signinview.h"
+#include "ui/gtk/trayicon.h"
 
 namespace vexalo {
 namespace {
@@ -111,12 +112,16 @@ GtkFrontEnd::GtkFrontEnd(PhoneWindow* window, SettingsStore* settings, std::func
       this, [this](ChatSession*) { ShowPage(kMainPage); });
   window->SignalShow.Connect(this, &GtkFrontEnd::Present);
   window->SignalRestore.Connect(this, &GtkFrontEnd::Present);
+  tray_ = std::make_unique<TrayIcon>(GTK_WINDOW(window_), main_view_->status_box(),
+                                     [this] { Quit(); });
+  tray_->Start();
 }
 
 GtkFrontEnd::~GtkFrontEnd() {
   g_signal_handlers_disconnect_by_data(window_, this);
   // The views hold widgets inside the window: they go first.
   settings_window_.reset();
+  tray_.reset();
   gtk_window_destroy(GTK_WINDOW(window_));
   notifier_.reset();
   main_view_.reset();

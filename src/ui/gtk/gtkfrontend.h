@@ -16,6 +16,7 @@ class PhoneWindow;
 class SettingsStore;
 class SettingsWindow;
 class SignInView;
+class TrayIcon;
 
 // The desktop front end: one window on the GLib main loop that shows the sign-in page until
 // a session starts and the main page while it lasts, with the primary menu's actions.
@@ -52,6 +53,7 @@ class GtkFrontEnd : public SlotHost {
   std::unique_ptr<MainView> main_view_;
   std::unique_ptr<DesktopNotifier> notifier_;
   std::unique_ptr<SettingsWindow> settings_window_;
+  std::unique_ptr<TrayIcon> tray_;
   SettingsStore* settings_;
   bool quitting_ = false;
 };

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "base/runtime/signal.h"
+#include "ui/gtk/avatarpictures.h"
 #include "ui/gtk/contactlistmodel.h"
 #include "ui/gtk/contactlistview.h"
 #include "ui/gtk/statusbox.h"
@@ -14,6 +15,8 @@
 namespace vexalo {
 
 class AddContactDialog;
+class AvatarManager;
+class SharedStatusHistory;
 class ChatSession;
 class PhoneApp;
 struct ChatMessage;
@@ -30,6 +33,7 @@ class MainView : public SlotHost {
 
   GtkWidget* widget() const { return page_; }
   ContactListModel* contacts() { return &contacts_; }
+  StatusBox* status_box() { return &status_; }
 
   // A message or typing notice arrived (for a front end's notifications too).
   Signal<const ChatMessage&> SignalMessage;
@@ -39,12 +43,14 @@ class MainView : public SlotHost {
  private:
   void OnSessionStarted(ChatSession* session);
   void OnSessionEnded();
+  void StartPictures(ChatSession* session);
   void OnMessage(const ChatMessage& message);
   void OnMail(int count);
   void AddContact();
   void RemoveSelected();
   static void OnAddClicked(GtkButton* button, gpointer self);
   static void OnRemoveClicked(GtkButton* button, gpointer self);
+  static void OnMailClicked(GtkButton* button, gpointer self);
 
   PhoneApp* app_;
   ContactListModel contacts_;
@@ -53,9 +59,14 @@ class MainView : public SlotHost {
   SubscriptionRequests requests_;
   GtkWidget* page_;
   GtkWidget* mail_;
+  GtkWidget* mail_button_;
   GtkWidget* add_;
   GtkWidget* remove_;
   std::unique_ptr<AddContactDialog> add_dialog_;
+  AvatarPictures pictures_;
+  // Per session; null without a picture cache.
+  std::unique_ptr<AvatarManager> avatars_;
+  std::unique_ptr<SharedStatusHistory> status_history_;
 };
 
 }  // namespace vexalo

@@ -5,6 +5,7 @@
 #include "app/settings.h"
 #include "app/settingsstore.h"
 #include "base/runtime/secrettext.h"
+#include "ui/gtk/audiodevicerows.h"
 
 namespace vexalo {
 
@@ -133,9 +134,7 @@ SettingsWindow::SettingsWindow(GtkWindow* parent, SettingsStore* settings) : set
   }
 
   GtkWidget* audio = Page(window_, "Audio", "audio-card-symbolic");
-  text_rows(Group(audio, "Devices"), {{"Microphone", &Settings::audio_in},
-                                      {"Speaker", &Settings::audio_out},
-                                      {"Ringing on", &Settings::ring_device}});
+  audio_devices_ = std::make_unique<AudioDeviceRows>(Group(audio, "Devices"), settings_);
   flag_rows(Group(audio, "Levels"),
             {{"Adjust the microphone level automatically", &Settings::adjust_mic},
              {"Unmute the speaker for calls", &Settings::unmute_call},
@@ -173,11 +172,16 @@ SettingsWindow::~SettingsWindow() {
     delete binding;
   }
   g_signal_handlers_disconnect_by_data(proxy_password_, this);
+  audio_devices_.reset();
   gtk_window_destroy(GTK_WINDOW(window_));
   g_object_unref(window_);
 }
 
-void SettingsWindow::Present() { gtk_window_present(GTK_WINDOW(window_)); }
+void SettingsWindow::Present() {
+  // Devices come and go while the window is hidden.
+  audio_devices_->Refresh();
+  gtk_window_present(GTK_WINDOW(window_));
+}
 
 void SettingsWindow::Forget(gpointer binding, GClosure*) { delete static_cast<Binding*>(binding); }
 

@@ -2,12 +2,14 @@
 
 #include <gtk/gtk.h>
 
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
 namespace vexalo {
 
+class AudioDeviceRows;
 class SettingsStore;
 struct Settings;
 
@@ -38,6 +40,7 @@ class SettingsWindow {
   GtkWidget* window_;
   std::vector<std::pair<GtkWidget*, Binding*>> texts_;  // the bindings are owned here
   GtkWidget* proxy_password_ = nullptr;
+  std::unique_ptr<AudioDeviceRows> audio_devices_;
 };
 
 }  // namespace vexalo

@@ -1,0 +1,10 @@
+#include "app/avatarrequest.h"
+
+namespace vexalo {
+
+void AvatarRequest::Stop() {
+  VCardGetTask::Stop();
+  SignalEnded();
+}
+
+}  // namespace vexalo
