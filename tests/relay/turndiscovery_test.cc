@@ -113,7 +113,7 @@ TEST_F(TurnDiscoveryPeerTest, ClientGetsARelayCandidateFromTheTurnServiceItsServ
   EXPECT_GT(turn->expires, now + 500);
   EXPECT_LT(turn->expires, now + 700);
 
-  const std::vector<TurnServerEntry> servers = TurnServerList::FromExternalServices(services, true);
+  const std::vector<TurnServerEntry> servers = TurnServerList::FromExternalServices(services);
   ASSERT_EQ(servers.size(), 1u);
   const std::vector<Candidate> relays = RelayCandidates(servers);
   ASSERT_FALSE(relays.empty()) << "no allocation at coturn with the announced credentials";
@@ -123,7 +123,7 @@ TEST_F(TurnDiscoveryPeerTest, ClientGetsARelayCandidateFromTheTurnServiceItsServ
 
 TEST_F(TurnDiscoveryPeerTest, CredentialsFromAnotherSecretGetNoAllocation) {
   ASSERT_NO_FATAL_FAILURE(StartProsody("not-the-turn-servers-secret"));
-  const std::vector<TurnServerEntry> servers = TurnServerList::FromExternalServices(Discover(), true);
+  const std::vector<TurnServerEntry> servers = TurnServerList::FromExternalServices(Discover());
   ASSERT_EQ(servers.size(), 1u);
   EXPECT_TRUE(RelayCandidates(servers).empty());
 }

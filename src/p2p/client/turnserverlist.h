@@ -17,10 +17,10 @@ class TurnServerList {
   // One relay port per entry and allocation run: a few are plenty.
   static constexpr size_t kMaxServers = 4;
 
-  // `use_dns`: host names are resolved here, blocking (worker threads only); without it, or
-  // when the name does not resolve, the entry is dropped.
+  // An entry given by host name keeps it unresolved (IPv4 0): the caller looks it up off the
+  // loop threads.
   static std::vector<TurnServerEntry> FromExternalServices(
-      const std::vector<ExternalService>& services, bool use_dns);
+      const std::vector<ExternalService>& services);
 };
 
 }  // namespace vexalo
