@@ -122,12 +122,15 @@ class ExternalServicesTaskTest : public ::testing::Test {
     task_->Start();
     session_.Pump();
   }
+  // The id of the first request in what the client sent.
+  static std::string IdOf(const std::string& sent) {
+    const size_t at = sent.find("id=\"");
+    EXPECT_NE(at, std::string::npos) << sent;
+    return at == std::string::npos ? "" : sent.substr(at + 4, sent.find('"', at + 4) - at - 4);
+  }
   // Answers the request the client just sent with `inner` in `element`.
   void Answer(const std::string& element, const std::string& inner, const std::string& from = "example.net") {
-    const std::string sent = session_.TakeSent();
-    const size_t id_at = sent.find("id=\"");
-    ASSERT_NE(id_at, std::string::npos) << sent;
-    const std::string id = sent.substr(id_at + 4, sent.find('"', id_at + 4) - id_at - 4);
+    const std::string id = IdOf(session_.TakeSent());
     session_.ServerSends("<iq type='result' id='" + id + "' from='" + from + "'><" + element +
                          " xmlns='urn:xmpp:extdisco:2'>" + inner + "</" + element + "></iq>");
   }
@@ -187,6 +190,18 @@ TEST_F(ExternalServicesTaskTest, RefreshesAtFourFifthsOfTheCredentialLifetime) {
   EXPECT_EQ(reports_[1][0].username, "u2");
 }
 
+TEST_F(ExternalServicesTaskTest, AFailedRefreshIsTriedAgain) {
+  task_->Request();
+  Answer("services", "<service type='turn' host='t.example' username='u1' password='p' expires='2025-12-12T00:56:40Z'/>");
+  AdvanceSeconds(801);
+  session_.ServerSends("<iq type='error' id='" + IdOf(session_.TakeSent()) +
+                       "' from='example.net'><error type='wait'><resource-constraint "
+                       "xmlns='urn:ietf:params:xml:ns:xmpp-stanzas'/></error></iq>");
+  EXPECT_EQ(reports_.size(), 1u);
+  AdvanceSeconds(ExternalServicesTask::kMinRefreshSeconds + 1);
+  EXPECT_NE(session_.TakeSent().find("<services"), std::string::npos);
+}
+
 TEST_F(ExternalServicesTaskTest, CredentialsThatExpireAtOnceDoNotMakeALoop) {
   task_->Request();
   Answer("services", "<service type='turn' host='t.example' username='u' password='p' expires='2000-01-01T00:00:00Z'/>");
@@ -205,7 +220,7 @@ TEST_F(ExternalServicesTaskTest, RestrictedServiceGetsItsCredentialsFromTheServe
   const std::string sent = session_.TakeSent();
   EXPECT_NE(sent.find("<credentials xmlns=\"urn:xmpp:extdisco:2\"><service type=\"turn\" host=\"t.example\" port=\"3478\"/>"),
             std::string::npos) << sent;
-  const std::string id = sent.substr(sent.find("id=\"") + 4, sent.find('"', sent.find("id=\"") + 4) - sent.find("id=\"") - 4);
+  const std::string id = IdOf(sent);
   // An answer cannot add a server the list did not have.
   session_.ServerSends("<iq type='result' id='" + id + "' from='example.net'><credentials xmlns='urn:xmpp:extdisco:2'>"
                        "<service type='turn' host='evil.example' username='u' password='p'/>"

@@ -65,6 +65,8 @@ void ExternalServicesTask::OnServices(const XmlElem& answer) {
   const XmlElem* list = answer.FindChild(kQnExtDiscoServices);
   if (answer.GetAttribute(kQnType) != kStrResult || list == nullptr) {
     LOG(kInfo) << "ExternalServicesTask: the server announces no external services";
+    // A refresh that failed is tried again while the credentials in hand may still be good.
+    if (!services_.empty()) refresh_at_ = ElapsedTime() + kMinRefreshSeconds * kUnitsPerSecond;
     return;
   }
   services_ = ExternalService::ParseList(*list);
