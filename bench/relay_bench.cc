@@ -14,6 +14,7 @@
 
 #include "base/net/asyncudpsocket.h"
 #include "base/runtime/eventqueue.h"
+#include "relaydmessage.h"
 #include "p2p/base/stunpacket.h"
 #include "p2p/base/wirebuffer.h"
 #include "relayd/relayserver.h"
@@ -51,26 +52,7 @@ void Pump(EventQueue* queue, const int* counter, int target) {
 
 std::string Message(uint16_t type, const RelaySession& session,
                     const SocketAddress* destination, bool lock) {
-  StunPacket packet;
-  packet.SetType(type);
-  auto cookie = StunPacket::CreateBytes(STUN_ATTR_MAGIC_COOKIE);
-  cookie->CopyBytes(session.magic_cookie);
-  packet.Append(std::move(cookie));
-  auto username = StunPacket::CreateBytes(STUN_ATTR_USERNAME);
-  username->CopyBytes(session.username);
-  packet.Append(std::move(username));
-  if (destination) {
-    auto address = StunPacket::CreateAddress(STUN_ATTR_DESTINATION_ADDRESS);
-    address->SetAddress(*destination);
-    packet.Append(std::move(address));
-    if (lock) packet.Append(std::make_unique<U32Attr>(STUN_ATTR_OPTIONS, 1));
-    auto data = StunPacket::CreateBytes(STUN_ATTR_DATA);
-    data->CopyBytes("lock", 4);
-    packet.Append(std::move(data));
-  }
-  WireBuffer bytes;
-  packet.Serialize(&bytes);
-  return std::string(bytes.Data(), bytes.Length());
+  return RelaydMessage(type, session.username, session.magic_cookie, destination, lock);
 }
 
 struct Relay {

@@ -1,6 +1,7 @@
 #include "app/phoneapp.h"
 
 #include "app/accountportallocator.h"
+#include "app/turnservicefeed.h"
 #include "app/chatsession.h"
 #include "app/settings.h"
 #include "app/settingsstore.h"
@@ -74,6 +75,9 @@ void PhoneApp::StartRelayInfo() {
                                       &AccountPortAllocator::ApplyRelayInfo);
   relay_info->Start();
   relay_info->Request();
+  // The user's own server's TURN services, for when the service's relay is absent.
+  if (turn_feed_ == nullptr) turn_feed_ = std::make_unique<TurnServiceFeed>(account_allocator_.get());
+  turn_feed_->Start(connection_);
 }
 
 void PhoneApp::DropConnection() {

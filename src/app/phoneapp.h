@@ -17,6 +17,7 @@
 namespace vexalo {
 
 class AccountPortAllocator;
+class TurnServiceFeed;
 class ChatSession;
 class EventQueue;
 class PhoneWindow;
@@ -104,6 +105,8 @@ class PhoneApp : public SignInClient, public SlotHost {
   bool allocator_loopback_ = false;
   // Outlives the worker, so no change is applied on the worker while it goes.
   std::unique_ptr<AccountPortAllocator> account_allocator_;
+  // Feeds account_allocator_, so it goes first.
+  std::unique_ptr<TurnServiceFeed> turn_feed_;
   // Declared before the stack: the stack's sockets are destroyed on the worker.
   std::unique_ptr<SessionWorker> session_worker_;
   std::unique_ptr<SessionStack> session_stack_;

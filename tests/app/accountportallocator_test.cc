@@ -1,6 +1,7 @@
 // The account's allocator on the session worker gets what the application learns on its own
 // thread: hosts per account, relay information, flags, proxy and TURN services.
 #include "app/accountportallocator.h"
+#include "app/turnservicefeed.h"
 
 #include <gtest/gtest.h>
 
@@ -144,6 +145,29 @@ TEST_F(AccountPortAllocatorTest, SettingsProxyAndTurnServersReachTheWorker) {
   settings.disable_stun_port = true;
   EXPECT_EQ(AccountPortAllocator::FlagsFromSettings(settings),
             PortAllocator::kDisableRelay | PortAllocator::kDisableStun);
+}
+
+// The user's server's TURN services reach the allocator with their names looked up; what is
+// not TURN over UDP with credentials, or does not resolve, stays out.
+TEST_F(AccountPortAllocatorTest, AnnouncedTurnServicesReachTheWorkerResolved) {
+  AccountPortAllocator allocator(&worker_, profile_);
+  TurnServiceFeed feed(&allocator);
+  auto service = [](const char* type, const char* host, const char* user) {
+    ExternalService s;
+    s.type = type;
+    s.host = host;
+    s.port = 3478;
+    s.username = user;
+    s.password = *user ? "p" : "";
+    return s;
+  };
+  feed.OnServices({service("stun", "192.0.2.3", ""), service("turn", "192.0.2.4", "u"),
+                   service("turn", "localhost", "u"), service("turn", "nowhere.invalid", "u"),
+                   service("turn", "192.0.2.5", "")});
+  EXPECT_TRUE(RunUntil([&] { return Look(&allocator).turn_servers == 2; }));
+  // A later answer replaces the list.
+  feed.OnServices({});
+  EXPECT_TRUE(RunUntil([&] { return Look(&allocator).turn_servers == 0; }));
 }
 
 }  // namespace

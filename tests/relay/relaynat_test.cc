@@ -15,6 +15,7 @@
 #include "p2p/base/connection.h"
 #include "p2p/base/relayentry.h"
 #include "p2p/base/relayport.h"
+#include "p2p/base/turnport.h"
 #include "relayd/relayserver.h"
 #include "relayd/relaysessionstore.h"
 #include "support/netns.h"
@@ -189,6 +190,57 @@ TEST(RelayNatTest, PartiesBehindSymmetricNatsTalkThroughTheRelay) {
   EXPECT_EQ(result_b.direct_received, 0);
   EXPECT_EQ(result_a.proto, PROTO_UDP);
   EXPECT_EQ(result_b.proto, kind == "udp-blocked" ? PROTO_SSLTCP : PROTO_UDP);
+}
+
+// A party with a TURN relay port at coturn, which the script runs in the relay's namespace.
+void RunTurnParty(Board* board, int index, uint32_t ip, const std::string& ns, PartyResult* result) {
+  result->entered = EnterNamespace(ns);
+  if (!result->entered) return;
+  SlotHost host;
+  EventQueue queue;
+  const auto turn_port = static_cast<uint16_t>(std::stoi(Env("VEXALO_TURN_PORT")));
+  TurnPort port(&queue, nullptr, Network{"veth", ip}, SocketAddress(ip, 0),
+                SocketAddress(kRelayIp, turn_port), "alice", "secret");
+  bool ready = false;
+  port.AddressReady.Connect(&host, [&](Port*) { ready = true; });
+  port.PrepareAddress();
+  result->allocated = Loop(&queue, [&] { return ready; }, 8000);
+  if (!result->allocated) return;
+  board->Update([&] { board->candidate[index] = port.relayed_address(); });
+  const int other = 1 - index;
+  if (!board->WaitFor([&] { return board->candidate[other].ip() != 0; })) return;
+  const SocketAddress peer = board->candidate[other];
+  Candidate remote;
+  remote.protocol = "udp";
+  remote.address = peer;
+  Connection* connection = port.CreateConnection(remote, ORIGIN_MESSAGE);
+  connection->ReceivedPing();
+  connection->PacketReceived.Connect(&host, [&](Connection*, const char*, size_t) { ++result->received; });
+  // The first sends also ask for the permission; a packet every 50 ms until both directions
+  // carried enough.
+  for (int round = 0; round < 200 && !(result->received >= kPackets && round >= kPackets * 2); ++round) {
+    const std::string payload = "turn packet " + std::to_string(round);
+    port.SendTo(payload.data(), payload.size(), peer, true);
+    Loop(&queue, [] { return false; }, 50);
+  }
+  Loop(&queue, [] { return false; }, 500);
+}
+
+TEST(TurnNatTest, PartiesBehindSymmetricNatsTalkThroughCoturn) {
+  if (Env("VEXALO_RELAY_NAT_KIND") != "turn") {
+    GTEST_SKIP() << "not behind the test NATs with coturn (run through p2p-relay-nat.sh turn)";
+  }
+  Board board;
+  PartyResult result_a;
+  PartyResult result_b;
+  std::thread thread_a(RunTurnParty, &board, 0, kPartyA, Env("VEXALO_RELAY_NS_A"), &result_a);
+  std::thread thread_b(RunTurnParty, &board, 1, kPartyB, Env("VEXALO_RELAY_NS_B"), &result_b);
+  thread_a.join();
+  thread_b.join();
+  ASSERT_TRUE(result_a.entered && result_b.entered);
+  ASSERT_TRUE(result_a.allocated && result_b.allocated);
+  EXPECT_GE(result_a.received, kPackets);
+  EXPECT_GE(result_b.received, kPackets);
 }
 
 }  // namespace

@@ -6,7 +6,8 @@
 # moves its threads into the named ones. Exit code 77 (skipped) where namespaces or nftables
 # are refused.
 # Usage: p2p-relay-nat.sh KIND COMMAND [ARGS...]
-#   KIND: udp (both parties reach the relay over UDP), udp-blocked (no UDP at all out of b)
+#   KIND: udp (both parties reach the relay over UDP), udp-blocked (no UDP at all out of b),
+#         turn (as udp, with coturn as a TURN relay in the relay's namespace)
 set -euo pipefail
 
 kind=$1; shift
@@ -17,8 +18,10 @@ require_tools ip nft
 tag=vxr$$
 a=$tag-a b=$tag-b gw=$tag-gw out=$tag-out
 workdir=$(mktemp -d)
+turn_pid=""
 cleanup() {
   set +e
+  if [ -n "$turn_pid" ]; then kill "$turn_pid" 2>/dev/null; wait "$turn_pid" 2>/dev/null; fi
   for ns in "$a" "$b" "$gw" "$out"; do ip netns del "$ns" 2>/dev/null || true; done
   rm -rf "$workdir"
 }
@@ -54,6 +57,20 @@ table ip filter {
 }
 RULES
 ip netns exec "$gw" nft -f "$workdir/rules.nft" || skip "nftables refused the rules"
+
+if [ "$kind" = turn ]; then
+  command -v turnserver >/dev/null || skip "turnserver (coturn) is not installed"
+  ip netns exec "$out" turnserver -n --listening-ip 198.19.0.2 --listening-port 3478 \
+    --relay-ip 198.19.0.2 --lt-cred-mech --user alice:secret --realm test --no-tls --no-dtls \
+    --no-cli --no-tcp --userdb "$workdir/db" --pidfile "$workdir/turn.pid" \
+    --log-file "$workdir/turn.log" >/dev/null 2>&1 &
+  turn_pid=$!
+  for _ in $(seq 50); do
+    ip netns exec "$out" ss -lun | grep -q '198.19.0.2:3478' && break
+    sleep 0.1
+  done
+  export VEXALO_TURN_PORT=3478
+fi
 
 export VEXALO_RELAY_NAT_KIND=$kind VEXALO_RELAY_NS_A=$a VEXALO_RELAY_NS_B=$b \
   VEXALO_RELAY_NS_OUT=$out

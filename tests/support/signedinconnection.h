@@ -19,7 +19,9 @@ namespace vexalo {
 class SignedInConnection {
  public:
   explicit SignedInConnection(std::string_view node = "alice", std::string_view domain = "example.net",
-                              std::string_view resource = "desk") {
+                              std::string_view resource = "desk",
+                              QueueTaskRunner::Clock clock = nullptr)
+      : runner(nullptr, std::move(clock)) {
     connection_ = new XmppConnection(&runner);
     // The runner deletes the connection once it closed; nothing may touch it after that.
     connection_->SignalStateChange.Connect(&observer_, [this](EngineState state) {

@@ -48,6 +48,15 @@ TEST(XmppTrafficLogTest, RemovesSecretsAndPersonalText) {
        "<BINVAL>iVBORw0KGgo=</BINVAL></PHOTO></vCard></iq>",
        "iVBORw0KGgo"},
       {"<response xmlns='urn:ietf:params:xml:ns:xmpp-sasl'>c2VjcmV0</response>", "c2VjcmV0"},
+      {"<iq type='result'><query xmlns='ombrix:relayinfo'><relay><token>tok-9f3a</token>"
+       "</relay></query></iq>",
+       "tok-9f3a"},
+      {"<iq type='result'><services xmlns='urn:xmpp:extdisco:2'><service type='turn' "
+       "host='t.example' username='1765531200:alice' password = \"Zm9vYmFy\"/></services></iq>",
+       "Zm9vYmFy"},
+      {"<iq type='result'><services xmlns='urn:xmpp:extdisco:2'><service type='turn' "
+       "username='1765531200:alice' password='p'/></services></iq>",
+       "1765531200:alice"},
   };
   for (const auto& c : cases) {
     Captured out;

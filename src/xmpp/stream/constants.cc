@@ -195,5 +195,15 @@ const XmlName kQnHost("", "host", true);
 const XmlName kQnUdp("", "udp", true);
 const XmlName kQnVersion("", "version", true);
 const XmlName kQnEncoding("", "encoding", true);
+const XmlName kQnPort("", "port", true);
+const XmlName kQnTransport("", "transport", true);
+const XmlName kQnUsername("", "username", true);
+const XmlName kQnPassword("", "password", true);
+const XmlName kQnExpires("", "expires", true);
+const XmlName kQnRestricted("", "restricted", true);
+
+const XmlName kQnExtDiscoServices(kNsExtDisco, "services", true);
+const XmlName kQnExtDiscoService(kNsExtDisco, "service", true);
+const XmlName kQnExtDiscoCredentials(kNsExtDisco, "credentials", true);
 
 }  // namespace vexalo

@@ -41,6 +41,8 @@ inline constexpr std::string_view kNsClientCommand = "ombrix:client:command";
 inline constexpr std::string_view kNsOmbrixCommands = "ombrix:commands";
 inline constexpr std::string_view kNsNotify = "ombrix:notify";
 inline constexpr std::string_view kNsPlugin = "ombrix:plugin";
+// External service discovery: the STUN and TURN services a standard server announces.
+inline constexpr std::string_view kNsExtDisco = "urn:xmpp:extdisco:2";
 
 // The "gr" prefix declaration put on roster queries.
 extern const XmlName kQnXmlnsGr;
@@ -221,6 +223,11 @@ extern const XmlName kQnPluginData;
 extern const XmlName kQnPlugin;
 extern const XmlName kQnPluginCapability;
 
+// In kNsExtDisco.
+extern const XmlName kQnExtDiscoServices;
+extern const XmlName kQnExtDiscoService;
+extern const XmlName kQnExtDiscoCredentials;
+
 // Names in no namespace (attributes). "xmlns" is kQnXmlns.
 extern const XmlName kQnTo;
 extern const XmlName kQnFrom;
@@ -265,6 +272,12 @@ extern const XmlName kQnHost;
 extern const XmlName kQnUdp;
 extern const XmlName kQnVersion;
 extern const XmlName kQnEncoding;
+extern const XmlName kQnPort;
+extern const XmlName kQnTransport;
+extern const XmlName kQnUsername;
+extern const XmlName kQnPassword;
+extern const XmlName kQnExpires;
+extern const XmlName kQnRestricted;
 
 // Iq types.
 inline constexpr std::string_view kStrGet = "get";

@@ -18,6 +18,30 @@ std::string_view LocalName(std::string_view tag) {
   return colon == std::string_view::npos ? name : name.substr(colon + 1);
 }
 
+// The tag with the values of credential attributes (the TURN username and password that
+// external service discovery hands out) replaced by the removal mark.
+std::string WithoutSecretAttributes(std::string_view tag) {
+  std::string out(tag);
+  for (std::string_view name : {"username", "password"}) {
+    for (size_t at = out.find(name); at != std::string::npos; at = out.find(name, at + 1)) {
+      if (at == 0 || static_cast<unsigned char>(out[at - 1]) > ' ') continue;
+      size_t eq = at + name.size();
+      while (eq < out.size() && static_cast<unsigned char>(out[eq]) <= ' ') ++eq;
+      if (eq >= out.size() || out[eq] != '=') continue;
+      size_t open = eq + 1;
+      while (open < out.size() && static_cast<unsigned char>(out[open]) <= ' ') ++open;
+      if (open >= out.size() || (out[open] != '\'' && out[open] != '"')) continue;
+      const size_t close = out.find(out[open], open + 1);
+      if (close == std::string::npos) {
+        out.replace(open + 1, std::string::npos, XmppTrafficLog::kRemovedText);
+        break;
+      }
+      out.replace(open + 1, close - open - 1, XmppTrafficLog::kRemovedText);
+    }
+  }
+  return out;
+}
+
 }  // namespace
 
 XmppTrafficLog::XmppTrafficLog(LineSink sink, std::function<std::string()> now)
@@ -49,6 +73,8 @@ bool XmppTrafficLog::IsSensitiveTag(std::string_view tag) const {
   if (name == "auth" || name == "response" || name == "challenge" || name == "success") {
     return true;
   }
+  // The relay token of the relay information.
+  if (name == "token") return true;
   if (log_internal::IsOn(kSensitive)) return false;
   return name == "body" || name == "subject" || name == "status" || name == "snippet" ||
          name == "BINVAL";
@@ -83,9 +109,9 @@ void XmppTrafficLog::LogChunk(Direction& direction, const char* bytes, size_t le
       indent -= 2;
       Emit(indent, tag);
     } else if (tag[tag.size() - 2] == '/' || tag[1] == '?' || tag[1] == '!') {
-      Emit(indent, tag);
+      Emit(indent, WithoutSecretAttributes(tag));
     } else {
-      Emit(indent, tag);
+      Emit(indent, WithoutSecretAttributes(tag));
       indent += 2;
       direction.remove_next_text = IsSensitiveTag(tag);
     }
