@@ -5,22 +5,13 @@
 #include <string>
 
 #include "base/net/socketerrors.h"
+#include "support/bytepattern.h"
 #include "p2p/pseudotcplink.h"
 
 namespace vexalo {
 namespace {
 
-std::string Pattern(size_t size) {
-  std::string data(size, '\0');
-  uint32_t x = 2463534242u;
-  for (char& c : data) {
-    x ^= x << 13;
-    x ^= x >> 17;
-    x ^= x << 5;
-    c = static_cast<char>(x);
-  }
-  return data;
-}
+std::string Pattern(size_t size) { return BytePattern(size); }
 
 bool Established(PseudoTcpLink& link) {
   return link.a().tcp.state() == PseudoTcp::TCP_ESTABLISHED && link.b().tcp.state() == PseudoTcp::TCP_ESTABLISHED;
@@ -313,6 +304,18 @@ TEST(PseudoTcp, WouldBlockShortensTheTimerAndRetries) {
   link.a().Write("abc");
   EXPECT_EQ(link.a().tcp.rto(), PseudoTcp::kMinRto);
   ASSERT_TRUE(link.RunUntil([&] { return link.b().received == "abc"; }, 10000));
+}
+
+TEST(PseudoTcp, DelayedAckThatCannotBeSentDoesNotSpinTheClock) {
+  PseudoTcpLink link;
+  Connect(link);
+  link.Run(1000);
+  link.b().write_result = [](size_t) { return PseudoTcpOwner::WR_FAILED; };
+  link.a().Write("x");
+  link.Run(PseudoTcp::kDelayedAckMs + 10);
+  int64_t timeout = 0;
+  ASSERT_TRUE(link.b().tcp.GetNextClock(link.now, &timeout));
+  EXPECT_GT(timeout, 0);
 }
 
 // The stream arrives whole and in order across impaired links; retransmissions appear only

@@ -178,7 +178,11 @@ void PseudoTcp::NotifyClock(Tick now) {
     last_send_ = now;
     rto_ = std::min(2 * rto_, kMaxRto);
   }
-  if (delayed_ack_on_ && delayed_ack_start_ + kDelayedAckMs <= now) Packet(snd_nxt_, 0, 0, 0, now);
+  if (delayed_ack_on_ && delayed_ack_start_ + kDelayedAckMs <= now) {
+    // One try, like any datagram: an ACK the owner could not send must not make the clock spin.
+    delayed_ack_on_ = false;
+    Packet(snd_nxt_, 0, 0, 0, now);
+  }
 }
 
 bool PseudoTcp::Process(const Header& header, const char* payload, uint32_t length) {
