@@ -34,20 +34,8 @@ class TunnelTest : public ::testing::Test, public SlotHost {
       bob_session_ = session;
     });
   }
-  void Run(int ms) {
-    for (int t = 0; t < ms; t += 10) {
-      router_.Pump();
-      queue_.Advance(10);
-    }
-    router_.Pump();
-  }
-  bool RunUntil(const std::function<bool()>& done, int ms) {
-    for (int t = 0; t < ms; t += 10) {
-      if (done()) return true;
-      Run(10);
-    }
-    return done();
-  }
+  void Run(int ms) { router_.Run(&queue_, ms); }
+  bool RunUntil(const std::function<bool()>& done, int ms) { return router_.RunUntil(&queue_, done, ms); }
   void Watch(TunnelStream* stream, std::vector<std::pair<int, int>>* events) {
     stream->StreamEvent.Connect(this, [events](DataStream*, int e, int error) { events->emplace_back(e, error); });
   }
