@@ -1,7 +1,12 @@
 #include "app/phoneapp.h"
 
+#include <glib.h>
+
+#include <algorithm>
+
 #include "app/accountportallocator.h"
 #include "app/turnservicefeed.h"
+#include "app/filetransfers.h"
 #include "app/chatsession.h"
 #include "app/settings.h"
 #include "app/settingsstore.h"
@@ -76,11 +81,35 @@ void PhoneApp::StartRelayInfo() {
   relay_info->Start();
   relay_info->Request();
   // The user's own server's TURN services, for when the service's relay is absent.
-  if (turn_feed_ == nullptr) turn_feed_ = std::make_unique<TurnServiceFeed>(account_allocator_.get());
+  if (turn_feed_ == nullptr)
+    turn_feed_ = std::make_unique<TurnServiceFeed>(account_allocator_.get());
   turn_feed_->Start(connection_);
 }
 
+void PhoneApp::StartFileTransfers() {
+  const ServiceProfile profile = allocator_profile_.value_or(ServiceProfile());
+  FileTransfers::Options options;
+  options.session_namespace = profile.SessionNamespace();
+  options.tunnel_namespace = profile.TunnelNamespace();
+  options.download_folder = download_folder_;
+  if (options.download_folder.empty()) {
+    const char* downloads = g_get_user_special_dir(G_USER_DIRECTORY_DOWNLOAD);
+    options.download_folder = downloads != nullptr ? downloads : g_get_home_dir();
+  }
+  const int64_t megabytes = settings_ != nullptr ? settings_->Current().max_file_megabytes
+                                                 : Settings().max_file_megabytes;
+  options.max_size = static_cast<uint64_t>(std::max<int64_t>(megabytes, 0)) << 20;
+  options.is_contact = [this](const XmppAddress& contact) {
+    return session_ != nullptr && session_->roster().count(contact) > 0;
+  };
+  file_transfers_ = std::make_unique<FileTransfers>(
+      session_stack_->registry(), session_stack_->local_jid(), std::move(options));
+  session_stack_->AddClient(file_transfers_->client());
+  SignalFileTransfersStarted(file_transfers_.get());
+}
+
 void PhoneApp::DropConnection() {
+  file_transfers_.reset();
   session_stack_.reset();
   if (session_ != nullptr) {
     SignalSessionEnded();
@@ -173,6 +202,7 @@ void PhoneApp::OnConnectionState(EngineState state) {
         session_stack_ =
             std::make_unique<SessionStack>(connection_, port_allocator_, session_worker());
         SignalSessionStackStarted(session_stack_.get());
+        StartFileTransfers();
       }
       SignalSessionStarted(session_.get());
       if (sink_ != nullptr) sink_->OnSignedIn(bound_);
@@ -192,6 +222,7 @@ void PhoneApp::OnConnectionState(EngineState state) {
   // The runner deletes the finished task; nothing of it is touched after this.
   connection_->SignalStateChange.Disconnect(this);
   connection_ = nullptr;
+  file_transfers_.reset();
   session_stack_.reset();
   signed_in_ = false;
   if (was_signed_in) SignalSessionEnded();

@@ -19,6 +19,7 @@ namespace vexalo {
 class AccountPortAllocator;
 class TurnServiceFeed;
 class ChatSession;
+class FileTransfers;
 class EventQueue;
 class PhoneWindow;
 class PortAllocator;
@@ -81,6 +82,11 @@ class PhoneApp : public SignInClient, public SlotHost {
   // allocator. It is made when the connection opens and goes when it closes.
   SessionStack* session_stack() const { return session_stack_.get(); }
   Signal<SessionStack*> SignalSessionStackStarted;
+  // Files over tunnels, made with the session stack at every sign-in; null without one.
+  FileTransfers* file_transfers() const { return file_transfers_.get(); }
+  Signal<FileTransfers*> SignalFileTransfersStarted;
+  // Where accepted files go unless the user names a folder; empty: the XDG download folder.
+  void SetDownloadFolder(std::string folder) { download_folder_ = std::move(folder); }
 
   // A connection reached Open and its services started; and their end (before they go).
   Signal<ChatSession*> SignalSessionStarted;
@@ -89,6 +95,7 @@ class PhoneApp : public SignInClient, public SlotHost {
  private:
   void OnConnectionState(EngineState state);
   void PrepareAccountAllocator(const LoginSettings& settings);
+  void StartFileTransfers();
   void StartRelayInfo();
   void DropConnection();
 
@@ -110,6 +117,9 @@ class PhoneApp : public SignInClient, public SlotHost {
   // Declared before the stack: the stack's sockets are destroyed on the worker.
   std::unique_ptr<SessionWorker> session_worker_;
   std::unique_ptr<SessionStack> session_stack_;
+  // Declared after the stack, so it goes first: its tunnel client is one of the stack's.
+  std::unique_ptr<FileTransfers> file_transfers_;
+  std::string download_folder_;
   XmppAddress bound_;
   bool signed_in_ = false;
   bool logout_requested_ = false;

@@ -98,6 +98,8 @@ struct Settings {
   int32_t font_charset = 1;
   bool migrated_777 = false;
   std::string api;
+  // Largest file accepted from a contact, in megabytes.
+  int32_t max_file_megabytes = 4096;
 
   // Run-time modes of the user interface: compared like the options, never stored. A change
   // of the first from 0 to another value fetches the roster again.
@@ -195,6 +197,7 @@ void VisitOptions(S& s, V& v) {
   v.Int("font_charset", s.font_charset);
   v.Bool("migrated_777", s.migrated_777);
   v.String("api", s.api);
+  v.Int("max_file_megabytes", s.max_file_megabytes);
 }
 
 // Main window rectangles: a saved one is widened to at least kMinWindowWidth by

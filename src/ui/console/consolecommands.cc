@@ -64,6 +64,10 @@ const std::vector<ConsoleCommands::Command>& ConsoleCommands::Table() {
       {"/accept", "JID", "let a contact see your presence", &ConsoleCommands::Accept},
       {"/deny", "JID", "refuse a contact's request to see your presence",
        &ConsoleCommands::Deny},
+      {"/sendfile", "JID PATH", "offer a file to a contact", &ConsoleCommands::SendFile},
+      {"/acceptfile", "ID [DIR]", "take an offered file (into DIR, else the download folder)",
+       &ConsoleCommands::AcceptFile},
+      {"/rejectfile", "ID", "turn down an offered file", &ConsoleCommands::RejectFile},
       {"/help", "", "this list", &ConsoleCommands::Help},
       {"/quit", "", "sign out and end", &ConsoleCommands::Quit},
   };
@@ -234,6 +238,36 @@ void ConsoleCommands::Accept(const Line& line) {
 void ConsoleCommands::Deny(const Line& line) {
   XmppAddress contact;
   if (ParseContact(line, &contact)) NeedsSession(window_->DenySubscription(contact));
+}
+
+void ConsoleCommands::SendFile(const Line& line) {
+  XmppAddress contact;
+  if (!ParseContact(line, &contact)) return;
+  const std::string path = line.RestAfter(2);
+  if (path.empty()) {
+    Usage(line.words[0]);
+    return;
+  }
+  std::string error;
+  if (!window_->SendFile(contact, path, &error)) callbacks_.error(error);
+}
+
+void ConsoleCommands::AcceptFile(const Line& line) {
+  if (line.words.size() < 2) {
+    Usage(line.words[0]);
+    return;
+  }
+  std::string error;
+  if (!window_->AcceptFile(line.words[1], line.RestAfter(2), &error)) callbacks_.error(error);
+}
+
+void ConsoleCommands::RejectFile(const Line& line) {
+  if (line.words.size() != 2) {
+    Usage(line.words[0]);
+    return;
+  }
+  std::string error;
+  if (!window_->RejectFile(line.words[1], &error)) callbacks_.error(error);
 }
 
 }  // namespace vexalo

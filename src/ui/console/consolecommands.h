@@ -56,6 +56,9 @@ class ConsoleCommands {
   void Remove(const Line& line);
   void Accept(const Line& line);
   void Deny(const Line& line);
+  void SendFile(const Line& line);
+  void AcceptFile(const Line& line);
+  void RejectFile(const Line& line);
 
   bool ParseContact(const Line& line, XmppAddress* contact);
   // False (with "not signed in") when the window had no session for `done`.

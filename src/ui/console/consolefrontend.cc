@@ -5,6 +5,7 @@
 
 
 #include "app/chatsession.h"
+#include "app/filetransfers.h"
 #include "app/linux/phonewindow.h"
 #include "app/phoneapp.h"
 #include "app/signinmanager.h"
@@ -77,6 +78,7 @@ ConsoleFrontEnd::ConsoleFrontEnd(PhoneWindow* window, int input_fd, FILE* out,
                                 [this](const std::string& text, bool) { Error(text); });
   }
   window_->app()->SignalSessionStarted.Connect(this, &ConsoleFrontEnd::OnSessionStarted);
+  window_->app()->SignalFileTransfersStarted.Connect(this, &ConsoleFrontEnd::OnFileTransfersStarted);
   if (input_fd_ >= 0) {
     channel_ = g_io_channel_unix_new(input_fd_);
     watch_ = g_io_add_watch(channel_, static_cast<GIOCondition>(G_IO_IN | G_IO_HUP | G_IO_ERR),
@@ -271,6 +273,20 @@ void ConsoleFrontEnd::OnMessage(const ChatMessage& message) {
   if (message.chat_state != ChatState::kNone) {
     Emit({"typing", message.from.ToString(), ChatStateText(message.chat_state)});
   }
+}
+
+void ConsoleFrontEnd::OnFileTransfersStarted(FileTransfers* transfers) {
+  transfers->FileOffered.Connect(
+      this, [this](const std::string& jid, const std::string& id, const std::string& name, uint64_t size) {
+        Emit({"fileoffer", jid, id, name, std::to_string(size)});
+      });
+  transfers->FileProgress.Connect(this, [this](const std::string& id, uint64_t bytes, uint64_t total) {
+    Emit({"fileprogress", id, std::to_string(bytes), std::to_string(total)});
+  });
+  transfers->FileDone.Connect(
+      this, [this](const std::string& id, const std::string& path) { Emit({"filedone", id, path}); });
+  transfers->FileFailed.Connect(
+      this, [this](const std::string& id, const std::string& reason) { Emit({"filefailed", id, reason}); });
 }
 
 }  // namespace vexalo

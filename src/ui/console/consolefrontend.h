@@ -17,6 +17,7 @@
 namespace vexalo {
 
 class ChatSession;
+class FileTransfers;
 class PhoneWindow;
 struct ChatMessage;
 struct PresenceStatus;
@@ -66,6 +67,7 @@ class ConsoleFrontEnd : public SlotHost {
   void OnRosterItem(const RosterItem& item);
   void OnPresence(const PresenceStatus& status);
   void OnMessage(const ChatMessage& message);
+  void OnFileTransfersStarted(FileTransfers* transfers);
 
   PhoneWindow* window_;
   PhoneWindowConsole console_window_;

@@ -32,6 +32,26 @@ class ConsoleWindow {
   virtual bool DenySubscription(const XmppAddress& contact) = 0;
   // Reports every contact and every known presence through the console's events.
   virtual bool ShowRoster() = 0;
+
+  // Files over tunnels. False with `error` set when the command cannot be carried out
+  // (not signed in, no such offer, an unreadable file...).
+  virtual bool SendFile(const XmppAddress& to, const std::string& path, std::string* error) {
+    (void)to;
+    (void)path;
+    *error = "not signed in";
+    return false;
+  }
+  virtual bool AcceptFile(const std::string& id, const std::string& folder, std::string* error) {
+    (void)id;
+    (void)folder;
+    *error = "not signed in";
+    return false;
+  }
+  virtual bool RejectFile(const std::string& id, std::string* error) {
+    (void)id;
+    *error = "not signed in";
+    return false;
+  }
 };
 
 }  // namespace vexalo

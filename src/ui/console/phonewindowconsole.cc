@@ -1,6 +1,7 @@
 #include "ui/console/phonewindowconsole.h"
 
 #include "app/chatsession.h"
+#include "app/filetransfers.h"
 #include "app/linux/phonewindow.h"
 #include "app/phoneapp.h"
 #include "app/signinmanager.h"
@@ -68,6 +69,39 @@ bool PhoneWindowConsole::DenySubscription(const XmppAddress& contact) {
 
 bool PhoneWindowConsole::ShowRoster() {
   return WithSession([&](ChatSession& session) { show_roster_(&session); });
+}
+
+FileTransfers* PhoneWindowConsole::Transfers(std::string* error) const {
+  FileTransfers* transfers = window_->app()->file_transfers();
+  if (transfers == nullptr) *error = "not signed in";
+  return transfers;
+}
+
+bool PhoneWindowConsole::SendFile(const XmppAddress& to, const std::string& path, std::string* error) {
+  FileTransfers* transfers = Transfers(error);
+  if (transfers == nullptr) return false;
+  // A tunnel goes to one client of the contact: a bare address means its best known one.
+  XmppAddress target = to;
+  ChatSession* session = window_->app()->session();
+  if (to.IsBareAddress() && session != nullptr) {
+    auto it = session->presences().find(to);
+    if (it != session->presences().end() && it->second.address.HasResource()) target = it->second.address;
+  }
+  if (!target.HasResource()) {
+    *error = to.ToString() + " is not online";
+    return false;
+  }
+  return !transfers->SendFile(target.ToString(), path, error).empty();
+}
+
+bool PhoneWindowConsole::AcceptFile(const std::string& id, const std::string& folder, std::string* error) {
+  FileTransfers* transfers = Transfers(error);
+  return transfers != nullptr && transfers->AcceptFile(id, folder, error);
+}
+
+bool PhoneWindowConsole::RejectFile(const std::string& id, std::string* error) {
+  FileTransfers* transfers = Transfers(error);
+  return transfers != nullptr && transfers->RejectFile(id, error);
 }
 
 }  // namespace vexalo

@@ -7,6 +7,7 @@
 namespace vexalo {
 
 class ChatSession;
+class FileTransfers;
 class PhoneWindow;
 
 // The console's commands carried out on the real main window and its chat session.
@@ -31,8 +32,13 @@ class PhoneWindowConsole : public ConsoleWindow {
   bool AcceptSubscription(const XmppAddress& contact) override;
   bool DenySubscription(const XmppAddress& contact) override;
   bool ShowRoster() override;
+  bool SendFile(const XmppAddress& to, const std::string& path, std::string* error) override;
+  bool AcceptFile(const std::string& id, const std::string& folder, std::string* error) override;
+  bool RejectFile(const std::string& id, std::string* error) override;
 
  private:
+  // The signed-in connection's file transfers, or null with `error` set.
+  FileTransfers* Transfers(std::string* error) const;
   // Runs `action` on the signed-in session; false when there is none.
   bool WithSession(const std::function<void(ChatSession&)>& action);
 
