@@ -87,7 +87,7 @@ void PhoneApp::StartRelayInfo() {
 }
 
 void PhoneApp::StartFileTransfers() {
-  const ServiceProfile profile = allocator_profile_.value_or(ServiceProfile());
+  const ServiceProfile profile = allocator_profile_.value_or(ServiceProfile::Defaults());
   FileTransfers::Options options;
   options.session_namespace = profile.SessionNamespace();
   options.tunnel_namespace = profile.TunnelNamespace();

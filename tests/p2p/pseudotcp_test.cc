@@ -350,9 +350,9 @@ TEST_P(PseudoTcpImpairedLink, StreamArrivesWholeAndInOrder) {
     for (const auto& p : link.b().sent) retransmissions += p.retransmission ? 1 : 0;
     const auto& impairment = scenario.impairment;
     if (impairment.loss == 0 && impairment.reorder == 0 && impairment.duplicate == 0) {
-      // A lossless link resends at most the last short segment of each direction: it waits
-      // for the delayed ACK, which comes later than the shortest retransmission timeout.
-      EXPECT_LE(retransmissions, 2) << scenario.name;
+      // A lossless link resends nothing: not even a lone segment whose ACK the peer holds
+      // back for the delayed-ACK time.
+      EXPECT_EQ(retransmissions, 0) << scenario.name;
     }
     // Every lost data packet is sent again; segments never merge once sent.
     EXPECT_GE(retransmissions, link.dropped_data) << scenario.name;

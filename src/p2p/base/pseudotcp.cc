@@ -142,7 +142,9 @@ bool PseudoTcp::GetNextClock(Tick now, int64_t* timeout) {
   }
   int64_t next = kIdleClockMs;
   if (delayed_ack_on_) next = std::min<int64_t>(next, delayed_ack_start_ + kDelayedAckMs - now);
-  if (retransmit_timer_on_) next = std::min<int64_t>(next, retransmit_timer_start_ + rto_ - now);
+  if (retransmit_timer_on_) {
+    next = std::min<int64_t>(next, retransmit_timer_start_ + RetransmitDelay() - now);
+  }
   if (snd_wnd_ == 0) next = std::min<int64_t>(next, last_send_ + rto_ - now);
   *timeout = next;
   return true;
@@ -150,7 +152,7 @@ bool PseudoTcp::GetNextClock(Tick now, int64_t* timeout) {
 
 void PseudoTcp::NotifyClock(Tick now) {
   if (state_ == TCP_CLOSED) return;
-  if (retransmit_timer_on_ && retransmit_timer_start_ + rto_ <= now) {
+  if (retransmit_timer_on_ && retransmit_timer_start_ + RetransmitDelay() <= now) {
     if (segments_.empty()) {
       retransmit_timer_on_ = false;
     } else {
@@ -506,6 +508,16 @@ void PseudoTcp::SplitSegment(std::list<Segment>::iterator segment, uint32_t firs
   Segment rest{segment->seq + first_length, segment->length - first_length, segment->control, 0};
   segment->length = first_length;
   segments_.insert(std::next(segment), rest);
+}
+
+int64_t PseudoTcp::RetransmitDelay() const {
+  // A lone segment is acknowledged only when the peer's delayed ACK falls due, which is later
+  // than the shortest timeout: resending it then is spurious and would cut ssthresh to two
+  // segments, leaving the rest of a bulk transfer to grow its window one segment per round trip.
+  if (state_ == TCP_ESTABLISHED && InFlight() <= mss_) {
+    return std::min<int64_t>(int64_t{rto_} + kDelayedAckMs, kMaxRto);
+  }
+  return rto_;
 }
 
 void PseudoTcp::UpdateRtt(Tick now, uint32_t echo) {

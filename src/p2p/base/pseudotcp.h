@@ -108,6 +108,8 @@ class PseudoTcp {
   void SetState(TcpState state);
   void Closedown(int error);
   uint32_t InFlight() const { return snd_nxt_ - snd_una_; }
+  // When the retransmission timer fires, from its start.
+  int64_t RetransmitDelay() const;
 
   PseudoTcpOwner* owner_;
   uint32_t conversation_;
