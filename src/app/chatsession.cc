@@ -13,6 +13,12 @@
 #include "xmpp/stream/xmppconnection.h"
 
 namespace vexalo {
+namespace {
+
+// The version of our feature set in the caps element.
+constexpr char kCapsVersion[] = "1.0";
+
+}  // namespace
 
 ChatSession::ChatSession(XmppConnection* connection) : connection_(connection) {
   // The connection owns its tasks and ends them with itself; no pointer is kept.
@@ -54,11 +60,34 @@ void ChatSession::SetStatus(ShowState show, bool invisible, const std::string& t
   status.invisible = invisible;
   status.status = text;
   PresenceStatus::CutUtf8(&status.status, PresenceStatus::kMaxStatusBytes);
+  if (!capabilities_.empty()) {
+    status.has_caps = true;
+    status.caps_ver_known = true;
+    status.caps_ver = kCapsVersion;
+    status.caps_ext = capabilities_;
+  }
+  own_status_ = status;
+  own_status_sent_ = true;
   auto* task = new PresenceOutTask(connection_);
   task->SetStatus(status);
   task->Start();
   // The first presence also asks the server for the contacts' presence; mail follows.
   mail_checker_->CheckMail();
+}
+
+void ChatSession::SetCapabilities(std::set<std::string> extensions) {
+  if (extensions == capabilities_) return;
+  capabilities_ = std::move(extensions);
+  if (!own_status_sent_) return;
+  PresenceStatus status = own_status_;
+  status.has_caps = !capabilities_.empty();
+  status.caps_ver_known = status.has_caps;
+  status.caps_ver = status.has_caps ? kCapsVersion : "";
+  status.caps_ext = capabilities_;
+  own_status_ = status;
+  auto* task = new PresenceOutTask(connection_);
+  task->SetStatus(status);
+  task->Start();
 }
 
 void ChatSession::SendMessage(const XmppAddress& to, const std::string& text) {

@@ -2,6 +2,7 @@
 
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 
 #include "base/runtime/signal.h"
@@ -29,6 +30,9 @@ class ChatSession : public SlotHost {
 
   // Own presence: available with a show state, or invisible.
   void SetStatus(ShowState show, bool invisible, const std::string& text);
+  // The capability extensions announced with our presence ("voice-v1"); a presence already
+  // sent goes out again with them.
+  void SetCapabilities(std::set<std::string> extensions);
   void SendMessage(const XmppAddress& to, const std::string& text);
   void SendChatState(const XmppAddress& to, ChatState state);
   // Puts the contact on the roster and asks to see its presence, with an invitation text.
@@ -66,6 +70,9 @@ class ChatSession : public SlotHost {
   std::map<XmppAddress, RosterItem> roster_;
   std::map<XmppAddress, PresenceStatus> presences_;
   bool roster_complete_ = false;
+  std::set<std::string> capabilities_;
+  PresenceStatus own_status_;
+  bool own_status_sent_ = false;
 };
 
 }  // namespace vexalo

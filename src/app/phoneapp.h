@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -16,7 +17,9 @@ namespace vexalo {
 
 class ChatSession;
 class EventQueue;
+class PhoneCalls;
 class PhoneWindow;
+class VoiceEngine;
 class PortAllocator;
 class SessionStack;
 class SessionWorker;
@@ -73,6 +76,15 @@ class PhoneApp : public SignInClient, public SlotHost {
   SessionStack* session_stack() const { return session_stack_.get(); }
   Signal<SessionStack*> SignalSessionStackStarted;
 
+  // Calls: the session and phone namespaces and the maker of each connection's voice engine
+  // (its sound devices). Without a factory, or with `enable_phone` off, there are no calls.
+  using VoiceEngineFactory = std::function<std::unique_ptr<VoiceEngine>()>;
+  void SetCallSettings(std::string session_namespace, std::string phone_namespace,
+                       VoiceEngineFactory factory);
+  // The calls of the signed-in connection; null without a session stack or calls.
+  PhoneCalls* calls() const { return calls_.get(); }
+  Signal<PhoneCalls*> SignalCallsStarted;
+
   // A connection reached Open and its services started; and their end (before they go).
   Signal<ChatSession*> SignalSessionStarted;
   Signal<> SignalSessionEnded;
@@ -93,6 +105,12 @@ class PhoneApp : public SignInClient, public SlotHost {
   // Declared before the stack: the stack's sockets are destroyed on the worker.
   std::unique_ptr<SessionWorker> session_worker_;
   std::unique_ptr<SessionStack> session_stack_;
+  // Goes before the stack: its session client lives on the stack's registry.
+  std::unique_ptr<PhoneCalls> calls_;
+  std::string session_namespace_;
+  std::string phone_namespace_;
+  VoiceEngineFactory voice_engine_factory_;
+  void StartCalls();
   XmppAddress bound_;
   bool signed_in_ = false;
   bool logout_requested_ = false;

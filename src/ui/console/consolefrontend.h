@@ -17,6 +17,7 @@
 namespace vexalo {
 
 class ChatSession;
+class PhoneCalls;
 class PhoneWindow;
 struct ChatMessage;
 struct PresenceStatus;
@@ -51,6 +52,9 @@ class ConsoleFrontEnd : public SlotHost {
   // UTF-8 dropped.
   static std::string Field(std::string_view text);
 
+  // Answers every incoming call at once (scripts and benchmarks).
+  void SetAutoAnswer(bool on) { auto_answer_ = on; }
+
  private:
   static gboolean OnInputReady(GIOChannel* channel, GIOCondition condition, gpointer self);
   void Emit(std::initializer_list<std::string_view> fields);
@@ -66,6 +70,7 @@ class ConsoleFrontEnd : public SlotHost {
   void OnRosterItem(const RosterItem& item);
   void OnPresence(const PresenceStatus& status);
   void OnMessage(const ChatMessage& message);
+  void OnCallsStarted(PhoneCalls* calls);
 
   PhoneWindow* window_;
   PhoneWindowConsole console_window_;
@@ -81,6 +86,7 @@ class ConsoleFrontEnd : public SlotHost {
   std::vector<std::string> signin_words_;
   bool awaiting_password_ = false;
   bool quitting_ = false;
+  bool auto_answer_ = false;
 };
 
 }  // namespace vexalo

@@ -31,6 +31,11 @@ class PhoneWindowConsole : public ConsoleWindow {
   bool AcceptSubscription(const XmppAddress& contact) override;
   bool DenySubscription(const XmppAddress& contact) override;
   bool ShowRoster() override;
+  bool PlaceCall(const XmppAddress& contact) override;
+  bool ActOnCall(CallAction action, const XmppAddress& contact) override;
+  bool ListAudioDevices(std::vector<std::string>* inputs,
+                        std::vector<std::string>* outputs) override;
+  bool SetAudioDevices(int input, int output) override;
 
  private:
   // Runs `action` on the signed-in session; false when there is none.
