@@ -1,5 +1,6 @@
 #include "app/phoneapp.h"
 
+#include "app/accountportallocator.h"
 #include "app/chatsession.h"
 #include "app/contactrecord.h"
 #include "app/phonecalls.h"
@@ -10,6 +11,7 @@
 #include "base/net/stackedservicesocket.h"
 #include "p2p/client/sessionstack.h"
 #include "p2p/client/sessionworker.h"
+#include "xmpp/server/relayinfotask.h"
 #include "xmpp/stream/constants.h"
 #include "xmpp/stream/xmppconnection.h"
 
@@ -49,6 +51,33 @@ EventQueue* PhoneApp::session_worker() {
   return session_worker_.get();
 }
 
+void PhoneApp::UseServicePortAllocator(ServiceProfile profile, bool include_loopback) {
+  allocator_profile_ = std::move(profile);
+  allocator_loopback_ = include_loopback;
+}
+
+void PhoneApp::PrepareAccountAllocator(const LoginSettings& settings) {
+  if (!allocator_profile_) return;
+  if (account_allocator_ == nullptr) {
+    account_allocator_ = std::make_unique<AccountPortAllocator>(
+        session_worker(), *allocator_profile_, allocator_loopback_);
+    port_allocator_ = account_allocator_->allocator();
+  }
+  account_allocator_->SetAccount(settings.account);
+  account_allocator_->SetProxy(kUserAgent, settings.attempt.proxy);
+  if (settings_ != nullptr) account_allocator_->ApplySettings(settings_->Current());
+}
+
+void PhoneApp::StartRelayInfo() {
+  if (account_allocator_ == nullptr) return;
+  // A child of the connection: it goes when the connection does.
+  auto* relay_info = new RelayInfoTask(connection_);
+  relay_info->SignalRelayInfo.Connect(account_allocator_.get(),
+                                      &AccountPortAllocator::ApplyRelayInfo);
+  relay_info->Start();
+  relay_info->Request();
+}
+
 void PhoneApp::DropConnection() {
   calls_.reset();
   session_stack_.reset();
@@ -73,6 +102,7 @@ void PhoneApp::Login(LoginSettings settings) {
   signed_in_ = false;
   logout_requested_ = false;
   const ConnectionAttempt& attempt = settings.attempt;
+  PrepareAccountAllocator(settings);
   auto socket = std::make_unique<StackedServiceSocket>(
       attempt.protocol == ConnectionAttempt::kSslTcp ? StackedServiceSocket::PROTO_SSLTCP
                                                      : StackedServiceSocket::PROTO_TCP,
@@ -140,6 +170,7 @@ void PhoneApp::OnConnectionState(EngineState state) {
       }
       session_->SetStatus(ShowState::kOnline, false, "");
       server_settings_ = std::make_unique<ServerUserSettings>(connection_);
+      StartRelayInfo();
       if (port_allocator_ != nullptr) {
         session_stack_ =
             std::make_unique<SessionStack>(connection_, port_allocator_, session_worker());
@@ -186,6 +217,7 @@ void PhoneApp::OnConnectionState(EngineState state) {
 }
 
 void PhoneApp::OnUserSettingsChanged(const Settings& old_settings, const Settings& new_settings) {
+  if (account_allocator_ != nullptr) account_allocator_->ApplySettings(new_settings);
   if (IsSignedIn() && old_settings.enable_phone != new_settings.enable_phone) {
     // "voice-v1" is announced exactly while calls are on.
     if (new_settings.enable_phone) {

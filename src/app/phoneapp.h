@@ -2,10 +2,12 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "app/loginsettings.h"
 #include "app/serverusersettings.h"
+#include "app/serviceprofile.h"
 #include "app/signinclient.h"
 #include "base/runtime/queuetaskrunner.h"
 #include "base/runtime/signal.h"
@@ -15,6 +17,7 @@
 
 namespace vexalo {
 
+class AccountPortAllocator;
 class ChatSession;
 class EventQueue;
 class PhoneCalls;
@@ -71,6 +74,11 @@ class PhoneApp : public SignInClient, public SlotHost {
   // The allocator the session stack gets at every sign-in from now on (used on
   // session_worker(), outlives this object); null: no session stack.
   void SetPortAllocator(PortAllocator* allocator) { port_allocator_ = allocator; }
+  // Calls get the real allocator: made at the first sign-in on session_worker() and fed from
+  // `profile`, the proxy of the attempt, the settings and the server's relay information.
+  void UseServicePortAllocator(ServiceProfile profile, bool include_loopback = false);
+  // Null before the first sign-in with UseServicePortAllocator.
+  AccountPortAllocator* account_allocator() const { return account_allocator_.get(); }
   // The session layer of the signed-in connection; null while not signed in or without an
   // allocator. It is made when the connection opens and goes when it closes.
   SessionStack* session_stack() const { return session_stack_.get(); }
@@ -91,6 +99,8 @@ class PhoneApp : public SignInClient, public SlotHost {
 
  private:
   void OnConnectionState(EngineState state);
+  void PrepareAccountAllocator(const LoginSettings& settings);
+  void StartRelayInfo();
   void DropConnection();
 
   PhoneWindow* window_;
@@ -102,6 +112,10 @@ class PhoneApp : public SignInClient, public SlotHost {
   std::unique_ptr<ChatSession> session_;
   std::unique_ptr<ServerUserSettings> server_settings_;
   PortAllocator* port_allocator_ = nullptr;
+  std::optional<ServiceProfile> allocator_profile_;
+  bool allocator_loopback_ = false;
+  // Outlives the worker, so no change is applied on the worker while it goes.
+  std::unique_ptr<AccountPortAllocator> account_allocator_;
   // Declared before the stack: the stack's sockets are destroyed on the worker.
   std::unique_ptr<SessionWorker> session_worker_;
   std::unique_ptr<SessionStack> session_stack_;

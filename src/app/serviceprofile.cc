@@ -25,6 +25,8 @@ constexpr Field kFields[] = {
     {"web_host", &ServiceProfile::web_host, nullptr},
     {"stun_host", &ServiceProfile::stun_host, nullptr},
     {"relay_host", &ServiceProfile::relay_host, nullptr},
+    {"relay_scheme", &ServiceProfile::relay_scheme, nullptr},
+    {"relay_port", nullptr, &ServiceProfile::relay_port},
     {"update_host", &ServiceProfile::update_host, nullptr},
     {"report_host", &ServiceProfile::report_host, nullptr},
 };
@@ -78,6 +80,9 @@ bool ServiceProfile::Set(std::string_view name, std::string_view value) {
       return true;
     }
     if (!IsHostText(value)) return false;
+    if (field.text == &ServiceProfile::relay_scheme && value != "http" && value != "https") {
+      return false;
+    }
     this->*field.text = std::string(value);
     return true;
   }

@@ -26,6 +26,9 @@ struct ServiceProfile {
   std::string web_host;
   std::string stun_host;
   std::string relay_host;
+  // How the relay-session request reaches the relay host: "http" or "https", and the port.
+  std::string relay_scheme = "http";
+  uint16_t relay_port = 80;
   std::string update_host;
   std::string report_host;
 
@@ -43,6 +46,8 @@ struct ServiceProfile {
   std::string SessionNamespace() const { return "http://" + web_host + "/session"; }
   std::string PhoneNamespace() const { return "http://" + web_host + "/session/phone"; }
   std::string TunnelNamespace() const { return "http://" + web_host + "/vexalo/tunnel"; }
+
+  bool relay_secure() const { return relay_scheme == "https"; }
 
   bool IsServiceDomain(std::string_view domain) const { return domain == account_domain; }
   bool IsWebMailDomain(std::string_view domain) const {

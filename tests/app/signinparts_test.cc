@@ -72,6 +72,12 @@ TEST(ServiceProfileTest, EnvironmentThenCommandLineOverrideTheDefaults) {
   EXPECT_FALSE(edited.Set("xmpp_host", "evil host/"));
   EXPECT_FALSE(edited.Set("xmpp_port", "0"));
   EXPECT_FALSE(edited.Set("xmpp_port", "12a"));
+  EXPECT_FALSE(edited.Set("relay_scheme", "ftp"));
+  EXPECT_FALSE(edited.relay_secure());
+  EXPECT_TRUE(edited.Set("relay_scheme", "https"));
+  EXPECT_TRUE(edited.Set("relay_port", "8443"));
+  EXPECT_TRUE(edited.relay_secure());
+  EXPECT_EQ(edited.relay_port, 8443);
 }
 
 std::vector<std::string> Describe(const ConnectionList& list) {

@@ -135,8 +135,35 @@ TEST_F(HttpPortAllocatorTest, WrongTokenAndSilenceStopAfterFiveRequests) {
   }
   EXPECT_EQ(http->requests_made(), HTTPPortAllocatorSession::kMaxRequests);
   EXPECT_EQ(log.Matching("maximum number of requests reached").size(), 1u);
-  EXPECT_FALSE(session->configured());
+  // The session goes on without the relay: with every other kind of port disabled here,
+  // that is no port at all.
+  ASSERT_TRUE(RunUntil([&] { return session->configured(); }));
+  queue_.Advance(HTTPPortAllocatorSession::kRequestTimeoutMs);
+  EXPECT_EQ(http->requests_made(), HTTPPortAllocatorSession::kMaxRequests);
   EXPECT_EQ(session->port_count(), 0u);
+}
+
+// Without a relay of the service (another server's account, or every request failed), the
+// direct paths still get their ports: a call on the same network must not need the relay.
+TEST_F(HttpPortAllocatorTest, WithoutRelayHostsTheLocalPortsComeAtOnce) {
+  LogCapture log(kInfo);
+  auto allocator = MakeAllocator({});
+  allocator->SetFlags(0);
+  auto session = allocator->CreateSession("audio", 0);
+  bool udp_signalled = false;
+  bool relay_signalled = false;
+  session->CandidatesReady.Connect(this, [&](AllocatorSession*, const std::vector<Candidate>& cs) {
+    for (const Candidate& c : cs) {
+      udp_signalled |= c.type == "local" && c.protocol == "udp";
+      relay_signalled |= c.type == "relay";
+    }
+  });
+  session->GetInitialPorts();
+  session->StartGetAllPorts();
+  ASSERT_TRUE(RunUntil([&] { return udp_signalled; }));
+  EXPECT_FALSE(relay_signalled);
+  EXPECT_EQ(log.Matching("HTTPPortAllocator: no relay host").size(), 1u);
+  EXPECT_EQ(static_cast<HTTPPortAllocatorSession*>(session.get())->requests_made(), 0);
 }
 
 }  // namespace

@@ -31,6 +31,7 @@ PhoneWindow::PhoneWindow(const Environment& environment, std::optional<Invitatio
   if (!env_.queue) env_.queue = ThreadRegistry::Instance().MainThread();
   app_ = std::make_unique<PhoneApp>(this, env_.settings);
   if (env_.registry != nullptr && env_.secrets != nullptr) {
+    app_->UseServicePortAllocator(env_.profile);
     accounts_ = std::make_unique<AccountList>(env_.registry, env_.root_key, env_.secrets);
     accounts_->Load();
     SignInManager::Environment sign_in;

@@ -20,21 +20,16 @@ HTTPPortAllocatorSession::~HTTPPortAllocatorSession() {
 void HTTPPortAllocatorSession::GetPortConfigurations() {
   if (requests_made() >= kMaxRequests) {
     LOG(kWarning) << "HTTPPortAllocator: maximum number of requests reached";
+    // A relay that cannot be had must not cost the direct paths too.
+    ConfigureWithoutServiceRelay();
     return;
   }
   const auto& hosts = http_allocator_->relay_hosts();
   if (hosts.empty()) {
     // No relay of the service: the user's own server's TURN service, when it has one, is the
-    // relay; without it the session stays without ports, as when every request failed.
+    // relay; the local, STUN and TCP ports come all the same.
     LOG(kWarning) << "HTTPPortAllocator: no relay host";
-    if (!allocator()->turn_servers().empty()) {
-      auto config = std::make_unique<PortConfiguration>();
-      if (!http_allocator_->stun_hosts().empty()) {
-        config->stun_address = http_allocator_->stun_hosts().front();
-      }
-      config->turn_servers = allocator()->turn_servers();
-      ConfigurationReady(std::move(config));
-    }
+    ConfigureWithoutServiceRelay();
     return;
   }
   const int number = requests_made() + 1;
@@ -68,6 +63,15 @@ void HTTPPortAllocatorSession::GetPortConfigurations() {
   http->Start();
   thread()->PostAfter(kRequestTimeoutMs, this, kRequestTimeoutMessage,
                       new MessageData<int>(number));
+}
+
+void HTTPPortAllocatorSession::ConfigureWithoutServiceRelay() {
+  auto config = std::make_unique<PortConfiguration>();
+  if (!http_allocator_->stun_hosts().empty()) {
+    config->stun_address = http_allocator_->stun_hosts().front();
+  }
+  config->turn_servers = allocator()->turn_servers();
+  ConfigurationReady(std::move(config));
 }
 
 void HTTPPortAllocatorSession::HandleMessage(QueuedMessage* msg) {

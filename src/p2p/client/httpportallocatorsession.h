@@ -35,6 +35,8 @@ class HTTPPortAllocatorSession : public AllocatorSession {
     AsyncHttpRequest* http;
   };
 
+  // Goes on with the STUN host and TURN servers alone: no relay of the service.
+  void ConfigureWithoutServiceRelay();
   void OnTimeout(int number);
   void OnCompleted(AsyncHttpRequest* http);
   bool IsLatest(int number) const { return number == static_cast<int>(requests_.size()); }
