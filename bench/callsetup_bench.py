@@ -97,6 +97,10 @@ def main():
                     if answer and answer[0] == "call":
                         break
                     time.sleep(0.1)
+                # Meter reports of the call before come ahead of this call's state lines.
+                active = lambda f: f[0] == "call" and f[2] == "CUS_ACTIVE_CALL"
+                if not you.wait(active) or not buddy.wait(active):
+                    sys.exit("the call did not connect")
                 if not you.wait(hears) or not buddy.wait(hears):
                     sys.exit("no media both ways")
                 times.append(time.monotonic() - start)
