@@ -19,6 +19,7 @@ import time
 import wave
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+sys.dont_write_bytecode = True  # no cache folder in the source tree
 sys.path.insert(0, os.path.join(ROOT, "bench"))
 from signin_bench import client_env, free_port  # noqa: E402
 
