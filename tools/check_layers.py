@@ -10,7 +10,7 @@ import re
 import sys
 
 LAYERS = [
-    "text", "base", "xml", "xmpp", "p2p/base", "p2p/client", "relayd", "session", "voice", "platform", "app", "ui",
+    "text", "base", "xml", "xmpp", "p2p/base", "p2p/client", "relayd", "session", "voice", "session/phone", "platform", "app", "ui",
     "main",
 ]
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"', re.M)

@@ -13,6 +13,12 @@
 #include "xmpp/stream/xmppconnection.h"
 
 namespace vexalo {
+namespace {
+
+// The version of our feature set in the caps element.
+constexpr char kCapsVersion[] = "1.0";
+
+}  // namespace
 
 ChatSession::ChatSession(XmppConnection* connection) : connection_(connection) {
   // The connection owns its tasks and ends them with itself; no pointer is kept.
@@ -57,6 +63,7 @@ void ChatSession::SetStatus(ShowState show, bool invisible, const std::string& t
   // Contacts fetch our card when this hash is new to them.
   status.photo_hash = picture_hash_;
   status.photo_hash_known = picture_hash_known_;
+  AddCapabilities(&status);
   last_status_ = status;
   has_status_ = true;
   auto* task = new PresenceOutTask(connection_);
@@ -66,6 +73,13 @@ void ChatSession::SetStatus(ShowState show, bool invisible, const std::string& t
   mail_checker_->CheckMail();
 }
 
+void ChatSession::AddCapabilities(PresenceStatus* status) const {
+  status->has_caps = !capabilities_.empty();
+  status->caps_ver_known = status->has_caps;
+  status->caps_ver = status->has_caps ? std::string(kCapsVersion) : std::string();
+  status->caps_ext = capabilities_;
+}
+
 void ChatSession::SetPictureHash(const std::string& hash) {
   if (picture_hash_known_ && picture_hash_ == hash) return;
   picture_hash_ = hash;
@@ -73,6 +87,16 @@ void ChatSession::SetPictureHash(const std::string& hash) {
   if (!has_status_) return;
   last_status_.photo_hash = hash;
   last_status_.photo_hash_known = true;
+  auto* task = new PresenceOutTask(connection_);
+  task->SetStatus(last_status_);
+  task->Start();
+}
+
+void ChatSession::SetCapabilities(std::set<std::string> extensions) {
+  if (extensions == capabilities_) return;
+  capabilities_ = std::move(extensions);
+  if (!has_status_) return;
+  AddCapabilities(&last_status_);
   auto* task = new PresenceOutTask(connection_);
   task->SetStatus(last_status_);
   task->Start();

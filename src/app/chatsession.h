@@ -2,6 +2,7 @@
 
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 
 #include "base/runtime/signal.h"
@@ -32,6 +33,9 @@ class ChatSession : public SlotHost {
   // Our picture's hash (empty: we have none), announced with every presence from now on.
   // After our first presence a new hash goes out at once, with the status as it was.
   void SetPictureHash(const std::string& hash);
+  // The capability extensions announced with our presence ("voice-v1"); a presence already
+  // sent goes out again with them.
+  void SetCapabilities(std::set<std::string> extensions);
   void SendMessage(const XmppAddress& to, const std::string& text);
   void SendChatState(const XmppAddress& to, ChatState state);
   // Puts the contact on the roster and asks to see its presence, with an invitation text.
@@ -64,6 +68,8 @@ class ChatSession : public SlotHost {
   void OnSubscribe(const XmppAddress& from);
   void SendSubscription(const XmppAddress& to, const std::string& type);
 
+  void AddCapabilities(PresenceStatus* status) const;
+
   XmppConnection* connection_;
   std::unique_ptr<MailChecker> mail_checker_;
   std::map<XmppAddress, RosterItem> roster_;
@@ -71,6 +77,8 @@ class ChatSession : public SlotHost {
   bool roster_complete_ = false;
   std::string picture_hash_;
   bool picture_hash_known_ = false;
+  std::set<std::string> capabilities_;
+  // Our presence as last sent, for sending again with a new picture or capabilities.
   PresenceStatus last_status_;
   bool has_status_ = false;
 };

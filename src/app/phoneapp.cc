@@ -8,6 +8,8 @@
 #include "app/turnservicefeed.h"
 #include "app/filetransfers.h"
 #include "app/chatsession.h"
+#include "app/contactrecord.h"
+#include "app/phonecalls.h"
 #include "app/settings.h"
 #include "app/settingsstore.h"
 #include "app/signinsink.h"
@@ -110,6 +112,7 @@ void PhoneApp::StartFileTransfers() {
 
 void PhoneApp::DropConnection() {
   file_transfers_.reset();
+  calls_.reset();
   session_stack_.reset();
   if (session_ != nullptr) {
     SignalSessionEnded();
@@ -195,6 +198,9 @@ void PhoneApp::OnConnectionState(EngineState state) {
       signed_in_ = true;
       bound_ = connection_->GetBoundAddress();
       session_ = std::make_unique<ChatSession>(connection_);
+      if (voice_engine_factory_ && settings_ != nullptr && settings_->Current().enable_phone) {
+        session_->SetCapabilities({ContactRecord::kVoiceCapability});
+      }
       session_->SetStatus(ShowState::kOnline, false, "");
       server_settings_ = std::make_unique<ServerUserSettings>(connection_);
       StartRelayInfo();
@@ -203,6 +209,7 @@ void PhoneApp::OnConnectionState(EngineState state) {
             std::make_unique<SessionStack>(connection_, port_allocator_, session_worker());
         SignalSessionStackStarted(session_stack_.get());
         StartFileTransfers();
+        StartCalls();
       }
       SignalSessionStarted(session_.get());
       if (sink_ != nullptr) sink_->OnSignedIn(bound_);
@@ -223,6 +230,7 @@ void PhoneApp::OnConnectionState(EngineState state) {
   connection_->SignalStateChange.Disconnect(this);
   connection_ = nullptr;
   file_transfers_.reset();
+  calls_.reset();
   session_stack_.reset();
   signed_in_ = false;
   if (was_signed_in) SignalSessionEnded();
@@ -243,10 +251,45 @@ void PhoneApp::OnConnectionState(EngineState state) {
   }
 }
 
-void PhoneApp::OnUserSettingsChanged(const Settings&, const Settings& new_settings) {
+void PhoneApp::OnUserSettingsChanged(const Settings& old_settings, const Settings& new_settings) {
   if (account_allocator_ != nullptr) account_allocator_->ApplySettings(new_settings);
+  if (IsSignedIn() && old_settings.enable_phone != new_settings.enable_phone) {
+    // "voice-v1" is announced exactly while calls are on.
+    if (new_settings.enable_phone) {
+      StartCalls();
+    } else {
+      calls_.reset();
+    }
+    if (session_ != nullptr && voice_engine_factory_) {
+      session_->SetCapabilities(new_settings.enable_phone
+                                    ? std::set<std::string>{ContactRecord::kVoiceCapability}
+                                    : std::set<std::string>{});
+    }
+  }
+  if (calls_ != nullptr && (old_settings.audio_in != new_settings.audio_in ||
+                            old_settings.audio_out != new_settings.audio_out ||
+                            old_settings.adjust_mic != new_settings.adjust_mic)) {
+    calls_->ApplyAudioSettings(new_settings);
+  }
   if (!IsSignedIn() || server_settings_ == nullptr) return;
   server_settings_->StoreMailNotifications(new_settings.MailNoteOn());
+}
+
+void PhoneApp::SetCallSettings(std::string session_namespace, std::string phone_namespace,
+                               VoiceEngineFactory factory) {
+  session_namespace_ = std::move(session_namespace);
+  phone_namespace_ = std::move(phone_namespace);
+  voice_engine_factory_ = std::move(factory);
+}
+
+void PhoneApp::StartCalls() {
+  if (!voice_engine_factory_ || session_stack_ == nullptr) return;
+  if (settings_ != nullptr && !settings_->Current().enable_phone) return;
+  calls_ = std::make_unique<PhoneCalls>(session_stack_->registry(), session_stack_->local_jid(),
+                                        session_.get(), session_namespace_, phone_namespace_,
+                                        voice_engine_factory_());
+  session_stack_->AddClient(calls_->call_client());
+  SignalCallsStarted(calls_.get());
 }
 
 }  // namespace vexalo

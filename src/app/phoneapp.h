@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -21,7 +22,9 @@ class TurnServiceFeed;
 class ChatSession;
 class FileTransfers;
 class EventQueue;
+class PhoneCalls;
 class PhoneWindow;
+class VoiceEngine;
 class PortAllocator;
 class SessionStack;
 class SessionWorker;
@@ -88,6 +91,15 @@ class PhoneApp : public SignInClient, public SlotHost {
   // Where accepted files go unless the user names a folder; empty: the XDG download folder.
   void SetDownloadFolder(std::string folder) { download_folder_ = std::move(folder); }
 
+  // Calls: the session and phone namespaces and the maker of each connection's voice engine
+  // (its sound devices). Without a factory, or with `enable_phone` off, there are no calls.
+  using VoiceEngineFactory = std::function<std::unique_ptr<VoiceEngine>()>;
+  void SetCallSettings(std::string session_namespace, std::string phone_namespace,
+                       VoiceEngineFactory factory);
+  // The calls of the signed-in connection; null without a session stack or calls.
+  PhoneCalls* calls() const { return calls_.get(); }
+  Signal<PhoneCalls*> SignalCallsStarted;
+
   // A connection reached Open and its services started; and their end (before they go).
   Signal<ChatSession*> SignalSessionStarted;
   Signal<> SignalSessionEnded;
@@ -96,6 +108,7 @@ class PhoneApp : public SignInClient, public SlotHost {
   void OnConnectionState(EngineState state);
   void PrepareAccountAllocator(const LoginSettings& settings);
   void StartFileTransfers();
+  void StartCalls();
   void StartRelayInfo();
   void DropConnection();
 
@@ -120,6 +133,11 @@ class PhoneApp : public SignInClient, public SlotHost {
   // Declared after the stack, so it goes first: its tunnel client is one of the stack's.
   std::unique_ptr<FileTransfers> file_transfers_;
   std::string download_folder_;
+  // Goes before the stack: its session client lives on the stack's registry.
+  std::unique_ptr<PhoneCalls> calls_;
+  std::string session_namespace_;
+  std::string phone_namespace_;
+  VoiceEngineFactory voice_engine_factory_;
   XmppAddress bound_;
   bool signed_in_ = false;
   bool logout_requested_ = false;

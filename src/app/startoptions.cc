@@ -75,6 +75,15 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
       } else {
         result.missing_value.push_back(arg);
       }
+    } else if (*name == "audio-in" || *name == "audio-out") {
+      // A path may start with "/" like a switch: the next argument is the file whatever it is.
+      if (i + 1 < args.size()) {
+        (*name == "audio-in" ? o.audio_in : o.audio_out) = args[++i];
+      } else {
+        result.missing_value.push_back(arg);
+      }
+    } else if (*name == "auto-answer") {
+      o.auto_answer = true;
     } else if (*name == "idmoraserver") {
       if (i + 1 < args.size() && !IsSwitch(args[i + 1])) {
         o.account_auth_server = args[++i];
@@ -147,6 +156,9 @@ std::string UsageText() {
          "  --headless            no front end: the application and its hand-over socket\n"
          "  --service NAME=VALUE  where the service lives, e.g. xmpp_host=127.0.0.1\n"
          "                        (also VEXALO_SERVICE_NAME in the environment)\n"
+         "  --audio-in FILE.wav   a sound file as the microphone (played in a loop)\n"
+         "  --audio-out FILE.wav  record what calls play into a sound file\n"
+         "  --auto-answer         the console answers every incoming call\n"
          "  --register            write the autostart entry (per the autostart option) and\n"
          "                        become the mail-link handler, then exit\n"
          "  --unregister          remove the autostart entry and the mail-link handler\n"

@@ -30,6 +30,11 @@ struct StartOptions {
   // "/log WORDS..." or "/diag WORDS...": the words up to the next switch; "/diag" puts "diag"
   // first. "/log" wins when both are given.
   std::optional<std::string> log_options;
+  // "--audio-in FILE.wav", "--audio-out FILE.wav": sound files in place of the microphone and
+  // the speaker, so that calls can be scripted.
+  std::optional<std::string> audio_in;
+  std::optional<std::string> audio_out;
+  bool auto_answer = false;  // "--auto-answer": the console answers every incoming call
 };
 
 struct CommandLine {

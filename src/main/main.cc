@@ -38,6 +38,9 @@
 #include "platform/singleinstance.h"
 #include "platform/xdgpaths.h"
 #include "ui/console/consolefrontend.h"
+#include "voice/voiceengine.h"
+#include "voice/wavfileinput.h"
+#include "voice/wavfileoutput.h"
 #include "ui/gtk/gtkfrontend.h"
 #include "xmpp/stream/servicedomains.h"
 
@@ -186,6 +189,20 @@ std::string DefaultResource(const std::string& version) {
   return "Vexalo.v" + (dot == std::string::npos ? version : version.substr(dot + 1));
 }
 
+// Sound files where the command line names them, else the sound server's default devices.
+PhoneApp::VoiceEngineFactory MakeVoiceEngineFactory(std::optional<std::string> in_wav,
+                                                    std::optional<std::string> out_wav) {
+  return [in_wav, out_wav]() {
+    auto engine = std::make_unique<VoiceEngine>();
+    std::unique_ptr<AudioInput> input;
+    std::unique_ptr<AudioOutput> output;
+    if (in_wav) input = std::make_unique<WavFileInput>(*in_wav, true);
+    if (out_wav) output = std::make_unique<WavFileOutput>(*out_wav);
+    if (input || output) engine->SetAudioDevices(std::move(input), std::move(output));
+    return engine;
+  };
+}
+
 int RunNormal(const StartOptions& options, const ProductIdentity& identity,
               const InstancePaths& instance_paths, RegistryFile* registry, SettingsStore* settings,
               SecretStore* secrets, AutostartEntry* autostart, MailtoHandler* mailto,
@@ -245,10 +262,15 @@ int RunNormal(const StartOptions& options, const ProductIdentity& identity,
     std::unique_ptr<ConsoleFrontEnd> console;
     std::unique_ptr<GtkFrontEnd> desktop;
     QuitAfterSignOut quit_after_sign_out(loop, window.get());
+    // Each signed-in connection's calls get a voice engine with these sound devices.
+    window->app()->SetCallSettings(environment.profile.SessionNamespace(),
+                                   environment.profile.PhoneNamespace(),
+                                   MakeVoiceEngineFactory(options.audio_in, options.audio_out));
     if (options.console) {
       console = std::make_unique<ConsoleFrontEnd>(window.get(), STDIN_FILENO, stdout,
                                                   std::move(console_password),
                                                   [&] { quit_after_sign_out.Start(); });
+      console->SetAutoAnswer(options.auto_answer);
     } else {
       if (!options.headless) {
         desktop = std::make_unique<GtkFrontEnd>(window.get(), settings,

@@ -53,6 +53,7 @@ int VoiceEngine::VE_Init() {
 int VoiceEngine::VE_Terminate() {
   if (!initialized_) return 0;
   running_ = false;
+  WakeAudioThread();
   if (audio_thread_.joinable()) audio_thread_.join();
   {
     std::lock_guard lock(channels_mutex_);
@@ -207,7 +208,9 @@ int VoiceEngine::VE_ReceivedRTPPacket(int channel, const void* data, int size) {
 }
 
 int VoiceEngine::VE_StartPlayout(int channel) {
-  return WithChannel(channel, [](EngineChannel& found) { found.SetPlayout(true); });
+  const int result = WithChannel(channel, [](EngineChannel& found) { found.SetPlayout(true); });
+  WakeAudioThread();
+  return result;
 }
 
 int VoiceEngine::VE_StopPlayout(int channel) {
@@ -215,7 +218,9 @@ int VoiceEngine::VE_StopPlayout(int channel) {
 }
 
 int VoiceEngine::VE_StartSend(int channel) {
-  return WithChannel(channel, [](EngineChannel& found) { found.SetSending(true); });
+  const int result = WithChannel(channel, [](EngineChannel& found) { found.SetSending(true); });
+  WakeAudioThread();
+  return result;
 }
 
 int VoiceEngine::VE_StopSend(int channel) {
@@ -250,7 +255,7 @@ void VoiceEngine::RunFrames(int frames) {
   }
 }
 
-void VoiceEngine::ProcessFrame() {
+bool VoiceEngine::ProcessFrame() {
   std::vector<std::shared_ptr<EngineChannel>> channels;
   {
     std::lock_guard lock(channels_mutex_);
@@ -261,7 +266,7 @@ void VoiceEngine::ProcessFrame() {
     const bool wanted = std::any_of(channels.begin(), channels.end(), [](const auto& channel) {
       return channel->playing() || channel->sending();
     });
-    if (!wanted) return;
+    if (!wanted) return false;
     // Once open, devices stay open for the engine's life (or until changed): a recording of
     // a call on hold keeps its silence, and a call resumes without reopening hardware.
     if (!input_->Open()) input_ = std::make_unique<NullAudioDevice>();
@@ -285,6 +290,15 @@ void VoiceEngine::ProcessFrame() {
   const bool speech = processor_.Process(captured, played);
   input_meter_.Update(captured, kFrameSamples);
   for (auto& channel : channels) channel->Send(captured, speech);
+  return true;
+}
+
+void VoiceEngine::WakeAudioThread() {
+  {
+    std::lock_guard lock(wake_mutex_);
+    wake_ = true;
+  }
+  wake_cv_.notify_one();
 }
 
 void VoiceEngine::AudioLoop() {
@@ -294,7 +308,14 @@ void VoiceEngine::AudioLoop() {
   pthread_setschedparam(pthread_self(), SCHED_FIFO, &param);
   auto next = std::chrono::steady_clock::now();
   while (running_) {
-    ProcessFrame();
+    if (!ProcessFrame()) {
+      // Signed in without a call: no frame to run, so no wake-up every 10 ms.
+      std::unique_lock lock(wake_mutex_);
+      wake_cv_.wait_for(lock, std::chrono::seconds(1), [this] { return wake_ || !running_; });
+      wake_ = false;
+      next = std::chrono::steady_clock::now();
+      continue;
+    }
     bool paced = false;
     {
       std::lock_guard lock(devices_mutex_);

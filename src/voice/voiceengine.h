@@ -98,8 +98,11 @@ class VoiceEngine {
     last_error_ = error;
     return -1;
   }
-  void ProcessFrame();
+  // False when idle: no device open and no channel playing or sending.
+  bool ProcessFrame();
   void AudioLoop();
+  // Ends an idle audio thread's wait: a channel starts, or the engine ends.
+  void WakeAudioThread();
 
   const Clock clock_;
   std::atomic<int> last_error_{kVeNoError};
@@ -119,6 +122,10 @@ class VoiceEngine {
   std::atomic<int64_t> manual_ms_{0};
   std::atomic<bool> running_{false};
   std::thread audio_thread_;
+  // An idle engine's thread sleeps here instead of ticking every frame.
+  std::mutex wake_mutex_;
+  std::condition_variable wake_cv_;
+  bool wake_ = false;
 };
 
 }  // namespace vexalo

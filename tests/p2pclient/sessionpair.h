@@ -49,8 +49,10 @@ struct SessionParty {
 // "from", delivered later (never inside the sender's call), as text.
 class StanzaRouter : public SlotHost {
  public:
-  void Add(SessionParty* party) {
-    parties_[party->jid] = party;
+  // Any party with `jid`, `client` (a SessionClient) and `replies`.
+  template <typename Party>
+  void Add(Party* party) {
+    parties_[party->jid] = &party->client;
     party->client.SendStanza.Connect(
         this, [this, party](SessionClient*, const XmlElem& stanza, bool is_reply) {
           XmlElem copy(stanza);
@@ -70,14 +72,14 @@ class StanzaRouter : public SlotHost {
       std::unique_ptr<XmlElem> stanza = XmlElem::ParseFromString(text);
       auto it = parties_.find(stanza->GetAttribute(XmlName("", "to")));
       if (it == parties_.end()) continue;
-      if (it->second->client.IsSessionStanza(*stanza)) it->second->client.OnIncomingStanza(*stanza);
+      if (it->second->IsSessionStanza(*stanza)) it->second->OnIncomingStanza(*stanza);
       ++delivered_;
     }
   }
   int delivered() const { return delivered_; }
 
  private:
-  std::map<std::string, SessionParty*> parties_;
+  std::map<std::string, SessionClient*> parties_;
   std::deque<std::string> pending_;
   int ids_ = 0;
   int delivered_ = 0;

@@ -41,7 +41,9 @@ class ConsoleClient {
   static constexpr int kLimitMs = 20000;
   using Fields = std::vector<std::string>;
 
-  ConsoleClient(const std::string& password, const std::string& ca_file) {
+  // `extra_args` follow "--console" on the command line.
+  ConsoleClient(const std::string& password, const std::string& ca_file,
+                const std::vector<std::string>& extra_args = {}) {
     const std::string& d = dir_.path();
     for (const char* sub : {"config", "cache", "data", "run"}) {
       RunCommand({"mkdir", "-p", "-m", "700", d + "/" + sub});
@@ -66,6 +68,7 @@ class ConsoleClient {
     int out[2];
     if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0) return;
     std::vector<std::string> args = {VEXALO_BINARY, "--console"};
+    args.insert(args.end(), extra_args.begin(), extra_args.end());
     std::vector<char*> argv;
     for (std::string& s : args) argv.push_back(s.data());
     argv.push_back(nullptr);

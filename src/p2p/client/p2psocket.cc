@@ -202,8 +202,9 @@ void P2PSocket::OnConnectionDestroyed(Connection* connection) {
   RequestSort();
 }
 
-void P2PSocket::OnConnectionPacket(Connection*, const char* data, size_t size) {
+void P2PSocket::OnConnectionPacket(Connection* connection, const char* data, size_t size) {
   PacketReceived(this, data, size);
+  ConnectionPacketReceived(this, connection, data, size);
 }
 
 int P2PSocket::Send(const char* data, size_t size) {

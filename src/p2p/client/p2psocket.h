@@ -69,6 +69,8 @@ class P2PSocket : public MessageTarget, public SlotHost {
   Signal<P2PSocket*, State> StateChanged;
   Signal<P2PSocket*> RequestSignaling;
   Signal<P2PSocket*, const char*, size_t> PacketReceived;
+  // The same packet with the connection it came on, for users that trust only some of them.
+  Signal<P2PSocket*, Connection*, const char*, size_t> ConnectionPacketReceived;
   Signal<P2PSocket*, const SocketAddress&> BestConnectionChanged;
   Signal<P2PSocket*, const std::vector<Candidate>&> CandidatesReady;
   Signal<P2PSocket*> Sorted;

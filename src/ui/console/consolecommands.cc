@@ -68,6 +68,16 @@ const std::vector<ConsoleCommands::Command>& ConsoleCommands::Table() {
       {"/acceptfile", "ID [DIR]", "take an offered file (into DIR, else the download folder)",
        &ConsoleCommands::AcceptFile},
       {"/rejectfile", "ID", "turn down an offered file", &ConsoleCommands::RejectFile},
+      {"/call", "JID", "call a contact (a full JID picks the resource)", &ConsoleCommands::Call},
+      {"/answer", "[JID]", "answer a ringing call", &ConsoleCommands::Answer},
+      {"/reject", "[JID]", "turn down a ringing call", &ConsoleCommands::Reject},
+      {"/hangup", "[JID]", "end a call", &ConsoleCommands::HangUp},
+      {"/mute", "", "stop sending your microphone", &ConsoleCommands::MuteCall},
+      {"/unmute", "", "send your microphone again", &ConsoleCommands::UnmuteCall},
+      {"/hold", "", "put the call on hold", &ConsoleCommands::HoldCall},
+      {"/resume", "", "take the call off hold or mute", &ConsoleCommands::ResumeCall},
+      {"/devices", "", "list the sound devices", &ConsoleCommands::Devices},
+      {"/audio", "IN OUT", "use these device numbers (-1: default)", &ConsoleCommands::Audio},
       {"/help", "", "this list", &ConsoleCommands::Help},
       {"/quit", "", "sign out and end", &ConsoleCommands::Quit},
   };
@@ -268,6 +278,58 @@ void ConsoleCommands::RejectFile(const Line& line) {
   }
   std::string error;
   if (!window_->RejectFile(line.words[1], &error)) callbacks_.error(error);
+}
+
+void ConsoleCommands::Call(const Line& line) {
+  XmppAddress contact;
+  if (line.words.size() != 2 || !ParseContact(line, &contact)) {
+    Usage("/call");
+    return;
+  }
+  if (!window_->PlaceCall(contact)) {
+    callbacks_.error("cannot call " + contact.ToString() + " now");
+  }
+}
+
+void ConsoleCommands::OnCall(const Line& line, CallAction action, const std::string& verb) {
+  XmppAddress contact;
+  if (line.words.size() > 2 || (line.words.size() == 2 && !ParseContact(line, &contact))) {
+    Usage(line.words[0]);
+    return;
+  }
+  if (!window_->ActOnCall(action, contact)) callbacks_.error("no call to " + verb);
+}
+
+void ConsoleCommands::Devices(const Line&) {
+  std::vector<std::string> inputs;
+  std::vector<std::string> outputs;
+  if (!window_->ListAudioDevices(&inputs, &outputs)) {
+    callbacks_.error("no calls: sign in with calls on");
+    return;
+  }
+  for (size_t i = 0; i < inputs.size(); ++i) {
+    callbacks_.info("input " + std::to_string(i) + ": " + inputs[i]);
+  }
+  for (size_t i = 0; i < outputs.size(); ++i) {
+    callbacks_.info("output " + std::to_string(i) + ": " + outputs[i]);
+  }
+}
+
+void ConsoleCommands::Audio(const Line& line) {
+  int devices[2] = {0, 0};
+  bool ok = line.words.size() == 3;
+  for (size_t i = 0; ok && i < 2; ++i) {
+    const std::string& word = line.words[i + 1];
+    auto [end, error] = std::from_chars(word.data(), word.data() + word.size(), devices[i]);
+    ok = error == std::errc() && end == word.data() + word.size() && devices[i] >= -1;
+  }
+  if (!ok) {
+    Usage("/audio");
+    return;
+  }
+  if (!window_->SetAudioDevices(devices[0], devices[1])) {
+    callbacks_.error("could not switch the sound devices");
+  }
 }
 
 }  // namespace vexalo

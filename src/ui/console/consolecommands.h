@@ -59,6 +59,17 @@ class ConsoleCommands {
   void SendFile(const Line& line);
   void AcceptFile(const Line& line);
   void RejectFile(const Line& line);
+  void Call(const Line& line);
+  void Answer(const Line& line) { OnCall(line, CallAction::kAnswer, "answer"); }
+  void Reject(const Line& line) { OnCall(line, CallAction::kReject, "reject"); }
+  void HangUp(const Line& line) { OnCall(line, CallAction::kHangUp, "hang up"); }
+  void MuteCall(const Line& line) { OnCall(line, CallAction::kMute, "mute"); }
+  void UnmuteCall(const Line& line) { OnCall(line, CallAction::kUnmute, "unmute"); }
+  void HoldCall(const Line& line) { OnCall(line, CallAction::kHold, "hold"); }
+  void ResumeCall(const Line& line) { OnCall(line, CallAction::kResume, "resume"); }
+  void OnCall(const Line& line, CallAction action, const std::string& verb);
+  void Devices(const Line& line);
+  void Audio(const Line& line);
 
   bool ParseContact(const Line& line, XmppAddress* contact);
   // False (with "not signed in") when the window had no session for `done`.

@@ -8,6 +8,7 @@
 #include "app/filetransfers.h"
 #include "app/linux/phonewindow.h"
 #include "app/phoneapp.h"
+#include "app/phonecalls.h"
 #include "app/signinmanager.h"
 #include "base/runtime/logging.h"
 #include "base/runtime/secrettext.h"
@@ -79,6 +80,7 @@ ConsoleFrontEnd::ConsoleFrontEnd(PhoneWindow* window, int input_fd, FILE* out,
   }
   window_->app()->SignalSessionStarted.Connect(this, &ConsoleFrontEnd::OnSessionStarted);
   window_->app()->SignalFileTransfersStarted.Connect(this, &ConsoleFrontEnd::OnFileTransfersStarted);
+  window_->app()->SignalCallsStarted.Connect(this, &ConsoleFrontEnd::OnCallsStarted);
   if (input_fd_ >= 0) {
     channel_ = g_io_channel_unix_new(input_fd_);
     watch_ = g_io_add_watch(channel_, static_cast<GIOCondition>(G_IO_IN | G_IO_HUP | G_IO_ERR),
@@ -287,6 +289,22 @@ void ConsoleFrontEnd::OnFileTransfersStarted(FileTransfers* transfers) {
       this, [this](const std::string& id, const std::string& path) { Emit({"filedone", id, path}); });
   transfers->FileFailed.Connect(
       this, [this](const std::string& id, const std::string& reason) { Emit({"filefailed", id, reason}); });
+}
+
+void ConsoleFrontEnd::OnCallsStarted(PhoneCalls* calls) {
+  calls->SignalCallState.Connect(this, [this, calls](const XmppAddress& contact, int32_t state) {
+    Emit({"call", contact.ToString(), CallUserStateName(state)});
+    if (auto_answer_ && state == CUS_INCOMING_RING) {
+      if (ChatApp* app = calls->FindCall(contact)) app->OnAnswerCommand();
+    }
+  });
+  calls->SignalCallQuality.Connect(
+      this, [this](const XmppAddress& contact, uint32_t rtt, const std::string& path) {
+        Emit({"callquality", contact.ToString(), std::to_string(rtt), path});
+      });
+  calls->SignalLevels.Connect(this, [this](const AudioLevels& levels) {
+    Emit({"levels", std::to_string(levels.input_level), std::to_string(levels.output_level)});
+  });
 }
 
 }  // namespace vexalo

@@ -18,6 +18,7 @@ namespace vexalo {
 
 class ChatSession;
 class FileTransfers;
+class PhoneCalls;
 class PhoneWindow;
 struct ChatMessage;
 struct PresenceStatus;
@@ -52,6 +53,9 @@ class ConsoleFrontEnd : public SlotHost {
   // UTF-8 dropped.
   static std::string Field(std::string_view text);
 
+  // Answers every incoming call at once (scripts and benchmarks).
+  void SetAutoAnswer(bool on) { auto_answer_ = on; }
+
  private:
   static gboolean OnInputReady(GIOChannel* channel, GIOCondition condition, gpointer self);
   void Emit(std::initializer_list<std::string_view> fields);
@@ -68,6 +72,7 @@ class ConsoleFrontEnd : public SlotHost {
   void OnPresence(const PresenceStatus& status);
   void OnMessage(const ChatMessage& message);
   void OnFileTransfersStarted(FileTransfers* transfers);
+  void OnCallsStarted(PhoneCalls* calls);
 
   PhoneWindow* window_;
   PhoneWindowConsole console_window_;
@@ -83,6 +88,7 @@ class ConsoleFrontEnd : public SlotHost {
   std::vector<std::string> signin_words_;
   bool awaiting_password_ = false;
   bool quitting_ = false;
+  bool auto_answer_ = false;
 };
 
 }  // namespace vexalo

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "base/runtime/secrettext.h"
 #include "xmpp/messages/chatstate.h"
@@ -9,6 +10,9 @@
 #include "xmpp/stream/xmppaddress.h"
 
 namespace vexalo {
+
+// What the user does to a call.
+enum class CallAction { kAnswer, kReject, kHangUp, kMute, kUnmute, kHold, kResume };
 
 // What the console's commands do to the main window: sign-in and the signed-in session's
 // actions. The chat actions return false while no session exists.
@@ -52,6 +56,16 @@ class ConsoleWindow {
     *error = "not signed in";
     return false;
   }
+  // Calls; false while there are none to act on (not signed in, calls off, no such call).
+  virtual bool PlaceCall(const XmppAddress& /*contact*/) { return false; }
+  // `contact` invalid: the call with the audio focus, else a ringing one.
+  virtual bool ActOnCall(CallAction /*action*/, const XmppAddress& /*contact*/) { return false; }
+  virtual bool ListAudioDevices(std::vector<std::string>* /*inputs*/,
+                                std::vector<std::string>* /*outputs*/) {
+    return false;
+  }
+  // Indexes from the device lists; -1 is the default device.
+  virtual bool SetAudioDevices(int /*input*/, int /*output*/) { return false; }
 };
 
 }  // namespace vexalo

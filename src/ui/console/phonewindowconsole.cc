@@ -4,6 +4,9 @@
 #include "app/filetransfers.h"
 #include "app/linux/phonewindow.h"
 #include "app/phoneapp.h"
+#include "app/phonecalls.h"
+#include "app/settings.h"
+#include "app/settingsstore.h"
 #include "app/signinmanager.h"
 
 namespace vexalo {
@@ -102,6 +105,49 @@ bool PhoneWindowConsole::AcceptFile(const std::string& id, const std::string& fo
 bool PhoneWindowConsole::RejectFile(const std::string& id, std::string* error) {
   FileTransfers* transfers = Transfers(error);
   return transfers != nullptr && transfers->RejectFile(id, error);
+}
+
+bool PhoneWindowConsole::PlaceCall(const XmppAddress& contact) {
+  PhoneCalls* calls = window_->app()->calls();
+  return calls != nullptr && calls->CallContact(contact);
+}
+
+bool PhoneWindowConsole::ActOnCall(CallAction action, const XmppAddress& contact) {
+  PhoneCalls* calls = window_->app()->calls();
+  ChatApp* app = calls != nullptr ? calls->FindCall(contact) : nullptr;
+  if (app == nullptr) return false;
+  const int32_t before = app->state();
+  switch (action) {
+    case CallAction::kAnswer: app->OnAnswerCommand(); break;
+    case CallAction::kReject: app->OnRejectCommand(); break;
+    case CallAction::kHangUp: app->OnHangUpCommand(); return true;
+    case CallAction::kMute: app->Mute(); break;
+    case CallAction::kUnmute:
+      if (before == CUS_CALL_ON_MUTE) app->Resume();
+      break;
+    case CallAction::kHold: app->Hold(); break;
+    case CallAction::kResume: app->Resume(); break;
+  }
+  // Answering and rejecting show in the state only when the peer has heard.
+  return app->state() != before || action == CallAction::kAnswer ||
+         action == CallAction::kReject;
+}
+
+bool PhoneWindowConsole::ListAudioDevices(std::vector<std::string>* inputs,
+                                          std::vector<std::string>* outputs) {
+  PhoneCalls* calls = window_->app()->calls();
+  if (calls == nullptr) return false;
+  *inputs = calls->SoundDevices(true);
+  *outputs = calls->SoundDevices(false);
+  return true;
+}
+
+bool PhoneWindowConsole::SetAudioDevices(int input, int output) {
+  PhoneCalls* calls = window_->app()->calls();
+  if (calls == nullptr) return false;
+  const bool agc = window_->app()->settings() == nullptr ||
+                   window_->app()->settings()->Current().adjust_mic;
+  return calls->SetAudioOptions(agc, input, output);
 }
 
 }  // namespace vexalo

@@ -35,6 +35,11 @@ class PhoneWindowConsole : public ConsoleWindow {
   bool SendFile(const XmppAddress& to, const std::string& path, std::string* error) override;
   bool AcceptFile(const std::string& id, const std::string& folder, std::string* error) override;
   bool RejectFile(const std::string& id, std::string* error) override;
+  bool PlaceCall(const XmppAddress& contact) override;
+  bool ActOnCall(CallAction action, const XmppAddress& contact) override;
+  bool ListAudioDevices(std::vector<std::string>* inputs,
+                        std::vector<std::string>* outputs) override;
+  bool SetAudioDevices(int input, int output) override;
 
  private:
   // The signed-in connection's file transfers, or null with `error` set.
