@@ -198,7 +198,7 @@ void RunTurnParty(Board* board, int index, uint32_t ip, const std::string& ns, P
   if (!result->entered) return;
   SlotHost host;
   EventQueue queue;
-  const auto turn_port = static_cast<uint16_t>(std::stoi(Env("VEXALO_TURN_PORT")));
+  const auto turn_port = static_cast<uint16_t>(std::stoi(ScriptEnv("VEXALO_TURN_PORT")));
   TurnPort port(&queue, nullptr, Network{"veth", ip}, SocketAddress(ip, 0),
                 SocketAddress(kRelayIp, turn_port), "alice", "secret");
   bool ready = false;
@@ -227,14 +227,14 @@ void RunTurnParty(Board* board, int index, uint32_t ip, const std::string& ns, P
 }
 
 TEST(TurnNatTest, PartiesBehindSymmetricNatsTalkThroughCoturn) {
-  if (Env("VEXALO_RELAY_NAT_KIND") != "turn") {
+  if (ScriptEnv("VEXALO_RELAY_NAT_KIND") != "turn") {
     GTEST_SKIP() << "not behind the test NATs with coturn (run through p2p-relay-nat.sh turn)";
   }
   Board board;
   PartyResult result_a;
   PartyResult result_b;
-  std::thread thread_a(RunTurnParty, &board, 0, kPartyA, Env("VEXALO_RELAY_NS_A"), &result_a);
-  std::thread thread_b(RunTurnParty, &board, 1, kPartyB, Env("VEXALO_RELAY_NS_B"), &result_b);
+  std::thread thread_a(RunTurnParty, &board, 0, kPartyA, ScriptEnv("VEXALO_RELAY_NS_A"), &result_a);
+  std::thread thread_b(RunTurnParty, &board, 1, kPartyB, ScriptEnv("VEXALO_RELAY_NS_B"), &result_b);
   thread_a.join();
   thread_b.join();
   ASSERT_TRUE(result_a.entered && result_b.entered);
