@@ -24,6 +24,8 @@ class ContactListView : public SlotHost {
   std::string SelectedAddress() const;
   // How many contacts pass the search and group filter.
   guint VisibleCount() const;
+  // A contact was activated (double click or Enter): its bare address.
+  Signal<const std::string&> SignalActivated;
 
  private:
   static gboolean Matches(gpointer item, gpointer self);
@@ -36,6 +38,7 @@ class ContactListView : public SlotHost {
 
   ContactListModel* contacts_;
   GtkWidget* box_;
+  GtkWidget* list_ = nullptr;
   GtkWidget* search_;
   GtkWidget* group_choice_;
   GtkWidget* sort_choice_;

@@ -10,6 +10,7 @@
 
 namespace vexalo {
 
+class ChatWindows;
 class DesktopNotifier;
 class MainView;
 class PhoneWindow;
@@ -50,6 +51,7 @@ class GtkFrontEnd : public SlotHost {
   GMenu* menu_;
   std::unique_ptr<SignInView> signin_view_;
   std::unique_ptr<MainView> main_view_;
+  std::unique_ptr<ChatWindows> chat_windows_;
   std::unique_ptr<DesktopNotifier> notifier_;
   std::unique_ptr<SettingsWindow> settings_window_;
   SettingsStore* settings_;
