@@ -8,8 +8,8 @@ namespace vexalo {
 namespace {
 
 constexpr const char* kResources = "Contents/Resources";
-constexpr const char* kPictures[] = {"blue_ghost.svg", "green_ghost.svg", "red_ghost.svg",
-                                     "yellow_ghost.svg"};
+constexpr const char* kPictures[] = {"blue_ghost.png", "green_ghost.png", "red_ghost.png",
+                                     "yellow_ghost.png"};
 
 std::string Join(const std::string& a, const std::string& b) {
   gchar* path = g_build_filename(a.c_str(), b.c_str(), nullptr);

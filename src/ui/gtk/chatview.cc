@@ -15,14 +15,24 @@ namespace {
 // Inserts lines: a new block goes at the end of "content" (the old "insert" element goes),
 // a continuation takes the place of the "insert" element. The view follows new lines only
 // when the reader was at the bottom and has no text selected.
+// Inserts lines: a new block goes at the end of "content" (the old "insert" element goes),
+// a continuation takes the place of the "insert" element. The view follows new lines only
+// while the reader is at the bottom with no text selected; that is noted when the reader
+// scrolls, and the view scrolls once per frame, so an insertion never waits for a layout.
 constexpr const char* kInsertScript = R"JS(
 const content = document.getElementById('content');
 if (!content) return false;
+const started = performance.now();
 const html = JSON.parse(lines);
 const root = document.scrollingElement || document.documentElement;
-const selection = window.getSelection();
-const follow = root.scrollTop + root.clientHeight >= root.scrollHeight - 8 &&
-               (!selection || selection.isCollapsed);
+if (!globalThis.vexaloFollow) {
+  globalThis.vexaloFollow = { atBottom: true, frame: 0 };
+  window.addEventListener('scroll', () => {
+    if (globalThis.vexaloFollow.frame) return;  // our own scrolling
+    globalThis.vexaloFollow.atBottom = root.scrollTop + root.clientHeight >= root.scrollHeight - 8;
+  }, { passive: true });
+}
+const follow = globalThis.vexaloFollow;
 for (let i = 0; i < html.length; i++) {
   const insert = document.getElementById('insert');
   if (blocks[i] === '1' || !insert) {
@@ -33,8 +43,15 @@ for (let i = 0; i < html.length; i++) {
     insert.remove();
   }
 }
-if (follow) root.scrollTop = root.scrollHeight;
-return true;
+const selection = window.getSelection();
+if (follow.atBottom && (!selection || selection.isCollapsed) && !follow.frame) {
+  follow.frame = requestAnimationFrame(() => {
+    root.scrollTop = root.scrollHeight;
+    // The scroll event of this change comes after this frame.
+    requestAnimationFrame(() => { follow.frame = 0; });
+  });
+}
+return performance.now() - started;
 )JS";
 
 constexpr const char* kStyleScript = R"JS(
@@ -271,12 +288,15 @@ void ChatView::OnFlushDone(GObject* object, GAsyncResult* result, gpointer data)
   GError* error = nullptr;
   JSCValue* value = webkit_web_view_call_async_javascript_function_finish(
       WEBKIT_WEB_VIEW(object), result, &error);
-  if (value != nullptr) g_object_unref(value);
   if (error != nullptr && g_error_matches(error, G_IO_ERROR, G_IO_ERROR_CANCELLED)) {
     g_error_free(error);
     return;  // the view is gone
   }
   auto* self = static_cast<ChatView*>(data);
+  if (value != nullptr) {
+    if (jsc_value_is_number(value)) self->last_insert_ms_ = jsc_value_to_double(value);
+    g_object_unref(value);
+  }
   if (error != nullptr) {
     LOG(kWarning) << "ChatView::OnFlushDone - " << error->message;
     g_error_free(error);

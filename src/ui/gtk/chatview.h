@@ -52,6 +52,8 @@ class ChatView : public SlotHost {
   const ChatTheme& theme() const { return renderer_->theme(); }
   // Lines waiting for the page have all reached it (page ready, nothing queued or in flight).
   bool idle() const { return ready() && queued_.empty() && !in_flight_; }
+  // How long the page took to insert the last batch of lines (diagnostics, benchmarks).
+  double last_insert_ms() const { return last_insert_ms_; }
   // After each batch of lines reached the page.
   Signal<> SignalInserted;
 
@@ -86,6 +88,7 @@ class ChatView : public SlotHost {
   std::vector<Line> lines_;
   std::vector<ChatInsertion> queued_;
   bool in_flight_ = false;
+  double last_insert_ms_ = 0;
   guint idle_ = 0;
   std::string font_face_;
   int font_pixels_ = 0;

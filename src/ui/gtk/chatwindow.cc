@@ -45,6 +45,7 @@ ChatWindow::ChatWindow(const std::string& contact, const std::string& own_name,
     GMenu* menu = g_menu_new();
     g_menu_append(menu, "View _Source", "chat.view-source");
     GtkWidget* menu_button = gtk_menu_button_new();
+    menu_button_ = menu_button;
     gtk_menu_button_set_icon_name(GTK_MENU_BUTTON(menu_button), "open-menu-symbolic");
     gtk_menu_button_set_menu_model(GTK_MENU_BUTTON(menu_button), G_MENU_MODEL(menu));
     gtk_menu_button_set_primary(GTK_MENU_BUTTON(menu_button), TRUE);
@@ -54,13 +55,24 @@ ChatWindow::ChatWindow(const std::string& contact, const std::string& own_name,
     GSimpleActionGroup* actions = g_simple_action_group_new();
     GSimpleAction* action = g_simple_action_new("view-source", nullptr);
     g_signal_connect(action, "activate", G_CALLBACK(+[](GSimpleAction*, GVariant*, gpointer self) {
-                       static_cast<ChatWindow*>(self)->view_.ViewSource();
+                       auto* window = static_cast<ChatWindow*>(self);
+                       // Activated from elsewhere than the menu (keyboard, accessibility), the
+                       // menu would stay open.
+                       gtk_menu_button_popdown(GTK_MENU_BUTTON(window->menu_button_));
+                       window->view_.ViewSource();
                      }),
                      this);
     g_action_map_add_action(G_ACTION_MAP(actions), G_ACTION(action));
     g_object_unref(action);
     gtk_widget_insert_action_group(window_, "chat", G_ACTION_GROUP(actions));
     g_object_unref(actions);
+    GtkEventController* shortcuts = gtk_shortcut_controller_new();
+    gtk_shortcut_controller_set_scope(GTK_SHORTCUT_CONTROLLER(shortcuts), GTK_SHORTCUT_SCOPE_GLOBAL);
+    gtk_shortcut_controller_add_shortcut(
+        GTK_SHORTCUT_CONTROLLER(shortcuts),
+        gtk_shortcut_new(gtk_shortcut_trigger_parse_string("<Control>u"),
+                         gtk_named_action_new("chat.view-source")));
+    gtk_widget_add_controller(window_, shortcuts);
   }
 
   typing_ = gtk_label_new("");

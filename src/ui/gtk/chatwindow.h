@@ -73,6 +73,7 @@ class ChatWindow : public SlotHost {
   GtkWidget* typing_;
   GtkWidget* entry_;
   GtkWidget* send_;
+  GtkWidget* menu_button_ = nullptr;
   ChatState own_state_ = ChatState::kActive;
   guint paused_timer_ = 0;
 };

@@ -105,7 +105,13 @@ void ChatWindows::RefreshHeader(const std::string& contact) {
     window->SetContact(contact, "Offline", "", "");
     return;
   }
-  window->SetContact(data->DisplayName(), PresenceText(data->presence), data->status, "");
+  const std::string presence = PresenceText(data->presence);
+  window->SetContact(data->DisplayName(), presence, data->status, "");
+  std::string& shown = conversations_[contact].presence;
+  if (!shown.empty() && shown != presence) {
+    window->ShowSystem(data->DisplayName() + " is now " + presence, Now());
+  }
+  shown = presence;
 }
 
 void ChatWindows::OnSessionStarted(ChatSession* session) {

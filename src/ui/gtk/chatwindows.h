@@ -42,6 +42,8 @@ class ChatWindows : public SlotHost {
     std::unique_ptr<ChatWindow> window;
     // Replies go to the resource that wrote last, until it goes away.
     XmppAddress reply_to;
+    // The presence last shown, so that a change becomes a line in the conversation.
+    std::string presence;
   };
 
   ChatWindow* Ensure(const std::string& contact);
