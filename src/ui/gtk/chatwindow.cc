@@ -99,7 +99,7 @@ ChatWindow::ChatWindow(const std::string& contact, const std::string& own_name,
   gtk_scrolled_window_set_max_content_height(GTK_SCROLLED_WINDOW(scroller), 120);
   gtk_widget_set_hexpand(scroller, TRUE);
   gtk_widget_add_css_class(scroller, "card");
-  send_ = gtk_button_new_from_icon_name("paper-plane-symbolic");
+  send_ = gtk_button_new_from_icon_name("mail-send-symbolic");
   gtk_widget_set_tooltip_text(send_, "Send");
   Label(send_, "Send");
   gtk_widget_set_valign(send_, GTK_ALIGN_END);
