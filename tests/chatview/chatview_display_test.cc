@@ -162,7 +162,7 @@ TEST_F(ChatViewDisplay, HostileMessagesRenderAsTextAndRunNothing) {
                "#content iframe, #content svg, #content [style*=fixed], #content [onerror]').length"),
             "0");
   EXPECT_EQ(Js("Array.from(document.links).filter(a => !a.href.startsWith('http')).length"), "0");
-  EXPECT_EQ(Js("getComputedStyle(document.body).display"), "flex");
+  EXPECT_EQ(Js("getComputedStyle(document.body).display"), "block");
   // Every message's text is exactly what was sent.
   for (size_t i = 0; i < hostile.size(); ++i) {
     if (hostile[i].size() > 1000) continue;

@@ -16,16 +16,16 @@ std::string ChatPage::BaseUri(const std::string& resources_folder) {
 }
 
 std::string ChatPage::Build(const std::string& resources_folder) {
-  // Lines sit at the bottom of the view while they are few, as in a table cell aligned to the
-  // bottom, but in a flex column: WebKit lays a table out again as a whole on every insertion
-  // (hundreds of milliseconds per line at a few thousand lines), a block only from the change.
+  // Plain blocks rather than a table cell aligned to the bottom: WebKit lays a table (or a
+  // flex column) out again as a whole on every insertion, which made one more line cost
+  // hundreds of milliseconds in a long conversation. Short conversations start at the top.
   return std::string("<html>\n<head><meta charset='utf-8'>"
                      "<meta http-equiv='Content-Security-Policy' content=\"") +
          kContentSecurityPolicy + "\"><base href='" + ChatHtml::Escape(BaseUri(resources_folder)) +
          "'></head>\n"
-         "<body style='display: flex; flex-direction: column; min-height: 100vh; "
+         "<body style='"
          "box-sizing: border-box; word-wrap: break-word; overflow-wrap: anywhere'>"
-         "<div id='content' style='margin-top: auto'>\n</div></body>\n</html>";
+         "<div id='content'>\n</div></body>\n</html>";
 }
 
 }  // namespace vexalo
