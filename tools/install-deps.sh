@@ -28,6 +28,8 @@ packages=(
   # the desktop front end, and its test in a real display through the accessibility bus
   libgtk-4-dev libadwaita-1-dev xvfb at-spi2-core python3-pyatspi python3-dogtail
   python3-gi gir1.2-gtk-3.0 adwaita-icon-theme
+  # the chat view
+  libwebkitgtk-6.0-dev
 )
 
 missing=()

@@ -45,6 +45,9 @@ ChatSession::ChatSession(XmppConnection* connection) : connection_(connection) {
 
   auto* messages = new MessageReceiveTask(connection, kLevelThird);
   messages->SignalMessage.Connect(this, &ChatSession::OnMessage);
+  messages->SetAcceptErrors(true);
+  messages->SignalErrorMessage.Connect(
+      this, [this](const ChatMessage& message) { SignalErrorMessage(message); });
   messages->Start();
 
   mail_checker_ = std::make_unique<MailChecker>(connection);

@@ -55,6 +55,8 @@ class ChatSession : public SlotHost {
   Signal<> SignalRosterComplete;
   Signal<const PresenceStatus&> SignalPresence;
   Signal<const ChatMessage&> SignalMessage;
+  // A message of ours came back as an error (type "error").
+  Signal<const ChatMessage&> SignalErrorMessage;
   // "subscribe", "subscribed", "unsubscribe", "unsubscribed".
   Signal<const XmppAddress&, const std::string&> SignalSubscription;
   Signal<int> SignalMail;

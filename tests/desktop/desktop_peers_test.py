@@ -327,6 +327,35 @@ def row_texts(ui, name):
     return texts
 
 
+def print_logs(work):
+    """The ends of the logs of a failed run."""
+    for name in ("you.err", "buddy.err", "server/prosody.log"):
+        path = os.path.join(work, name)
+        if os.path.exists(path):
+            print("----", name)
+            print(open(path, errors="replace").read()[-3000:])
+
+
+def stop_all(work, consoles, procs):
+    """Stops what a test started (consoles, processes, the Prosody of `work`), by their ids."""
+    for console in consoles:
+        console.stop()
+    for proc in reversed(procs):
+        if proc.poll() is None:
+            proc.terminate()
+            try:
+                proc.wait(timeout=5)
+            except subprocess.TimeoutExpired:
+                proc.kill()
+    pid_file = os.path.join(work, "server/prosody.pid")
+    if os.path.exists(pid_file):
+        try:
+            os.kill(int(open(pid_file).read().strip()), signal.SIGTERM)
+        except (ValueError, ProcessLookupError):
+            pass
+    shutil.rmtree(work, ignore_errors=True)
+
+
 def main():
     if len(sys.argv) != 3:
         raise SystemExit(__doc__)
@@ -539,30 +568,11 @@ def main():
         import traceback
         traceback.print_exc()
         print("FAILED:", error)
-        for name in ("you.err", "buddy.err", "server/prosody.log"):
-            path = os.path.join(work, name)
-            if os.path.exists(path):
-                print("----", name)
-                print(open(path, errors="replace").read()[-3000:])
+        print_logs(work)
         print("0 passed, 1 failed")
         return 1
     finally:
-        for console in consoles:
-            console.stop()
-        for proc in reversed(procs):
-            if proc.poll() is None:
-                proc.terminate()
-                try:
-                    proc.wait(timeout=5)
-                except subprocess.TimeoutExpired:
-                    proc.kill()
-        pid_file = os.path.join(work, "server/prosody.pid")
-        if os.path.exists(pid_file):
-            try:
-                os.kill(int(open(pid_file).read().strip()), signal.SIGTERM)
-            except (ValueError, ProcessLookupError):
-                pass
-        shutil.rmtree(work, ignore_errors=True)
+        stop_all(work, consoles, procs)
 
 
 if __name__ == "__main__":

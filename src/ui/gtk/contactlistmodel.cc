@@ -177,4 +177,9 @@ void ContactListModel::Flush() {
   }
 }
 
+const ContactData* ContactListModel::Find(const std::string& address) const {
+  auto item = items_.find(address);
+  return item != items_.end() ? vexalo_contact_item_data(item->second) : nullptr;
+}
+
 }  // namespace vexalo

@@ -43,6 +43,8 @@ class ContactListModel {
   void Flush();
 
   size_t size() const { return items_.size(); }
+  // The contact with that bare address; null when it is not on the list.
+  const ContactData* Find(const std::string& address) const;
   // The groups of all contacts, sorted.
   std::vector<std::string> Groups() const;
   // After a flush that added or changed a group.

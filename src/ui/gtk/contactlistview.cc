@@ -77,6 +77,16 @@ ContactListView::ContactListView(ContactListModel* contacts) : contacts_(contact
   GtkWidget* list =
       gtk_list_view_new(GTK_SELECTION_MODEL(g_object_ref(selection_)), factory);
   gtk_widget_add_css_class(list, "navigation-sidebar");
+  list_ = list;
+  g_signal_connect(list, "activate", G_CALLBACK(+[](GtkListView*, guint position, gpointer self) {
+                     auto* view = static_cast<ContactListView*>(self);
+                     gpointer item = g_list_model_get_item(G_LIST_MODEL(view->selection_), position);
+                     if (item == nullptr) return;
+                     const std::string address = DataOf(item)->address;
+                     g_object_unref(item);
+                     view->SignalActivated(address);
+                   }),
+                   this);
   gtk_accessible_update_property(GTK_ACCESSIBLE(list), GTK_ACCESSIBLE_PROPERTY_LABEL, "Contacts",
                                  -1);
   GtkWidget* scroller = gtk_scrolled_window_new();
@@ -91,6 +101,7 @@ ContactListView::ContactListView(ContactListModel* contacts) : contacts_(contact
 }
 
 ContactListView::~ContactListView() {
+  g_signal_handlers_disconnect_by_data(list_, this);
   g_signal_handlers_disconnect_by_data(search_, this);
   g_signal_handlers_disconnect_by_data(group_choice_, this);
   g_signal_handlers_disconnect_by_data(sort_choice_, this);

@@ -27,6 +27,8 @@ class ContactListView : public SlotHost {
   guint VisibleCount() const;
   // Where the rows' pictures come from; without it every row shows the default picture.
   void SetPictures(AvatarPictures* pictures) { pictures_ = pictures; }
+  // A contact was activated (double click or Enter): its bare address.
+  Signal<const std::string&> SignalActivated;
 
  private:
   static gboolean Matches(gpointer item, gpointer self);
@@ -39,6 +41,7 @@ class ContactListView : public SlotHost {
 
   ContactListModel* contacts_;
   GtkWidget* box_;
+  GtkWidget* list_ = nullptr;
   GtkWidget* search_;
   GtkWidget* group_choice_;
   GtkWidget* sort_choice_;

@@ -33,6 +33,14 @@ DesktopNotifier::DesktopNotifier(GtkWindow* window, SettingsStore* settings)
   GError* error = nullptr;
   if (g_application_register(application, nullptr, &error)) {
     application_ = application;
+    GSimpleAction* open = g_simple_action_new("open-chat", G_VARIANT_TYPE_STRING);
+    g_signal_connect(open, "activate", G_CALLBACK(+[](GSimpleAction*, GVariant* target, gpointer self) {
+                       static_cast<DesktopNotifier*>(self)->SignalOpenChat(
+                           g_variant_get_string(target, nullptr));
+                     }),
+                     this);
+    g_action_map_add_action(G_ACTION_MAP(application), G_ACTION(open));
+    g_object_unref(open);
   } else {
     LOG(kInfo) << "DesktopNotifier - no notifications: " << (error ? error->message : "");
     g_clear_error(&error);
@@ -46,7 +54,7 @@ DesktopNotifier::~DesktopNotifier() {
 
 void DesktopNotifier::Message(const std::string& from, const std::string& body) {
   if (gtk_window_is_active(window_) || !settings_->Current().ChatNoteOn()) return;
-  Send("message", "Message from " + from, Escaped(body));
+  SendForChat(from, "Message from " + from, Escaped(body));
 }
 
 void DesktopNotifier::SubscriptionRequest(const std::string& address) {
@@ -64,6 +72,17 @@ void DesktopNotifier::Send(const char* id, const std::string& title, const std::
   GNotification* notification = g_notification_new(title.c_str());
   if (!body.empty()) g_notification_set_body(notification, body.c_str());
   g_application_send_notification(application_, id, notification);
+  g_object_unref(notification);
+}
+
+void DesktopNotifier::SendForChat(const std::string& contact, const std::string& title,
+                                  const std::string& body) {
+  if (application_ == nullptr) return;
+  GNotification* notification = g_notification_new(title.c_str());
+  if (!body.empty()) g_notification_set_body(notification, body.c_str());
+  g_notification_set_default_action_and_target(notification, "app.open-chat", "s",
+                                                contact.c_str());
+  g_application_send_notification(application_, "message", notification);
   g_object_unref(notification);
 }
 

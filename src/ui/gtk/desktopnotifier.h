@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "base/runtime/signal.h"
+
 namespace vexalo {
 
 class SettingsStore;
@@ -23,8 +25,13 @@ class DesktopNotifier {
   void SubscriptionRequest(const std::string& address);
   void Mail(int count);
 
+  // The user clicked a message's notification: the sender's address.
+  Signal<const std::string&> SignalOpenChat;
+
  private:
   void Send(const char* id, const std::string& title, const std::string& body);
+  // With a default action that opens the conversation with `contact`.
+  void SendForChat(const std::string& contact, const std::string& title, const std::string& body);
 
   GtkWindow* window_;
   SettingsStore* settings_;

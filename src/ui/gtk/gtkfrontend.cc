@@ -8,6 +8,7 @@
 #include "app/phoneapp.h"
 #include "app/productidentity.h"
 #include "app/signinmanager.h"
+#include "ui/gtk/chatwindows.h"
 #include "ui/gtk/desktopnotifier.h"
 #include "ui/gtk/mainview.h"
 #include "ui/gtk/settingswindow.h"
@@ -107,6 +108,13 @@ GtkFrontEnd::GtkFrontEnd(PhoneWindow* window, SettingsStore* settings, std::func
   main_view_->SignalSubscriptionRequest.Connect(
       this, [this](const std::string& address) { notifier_->SubscriptionRequest(address); });
   main_view_->SignalMail.Connect(this, [this](int count) { notifier_->Mail(count); });
+  chat_windows_ = std::make_unique<ChatWindows>(window->app(), settings_, main_view_->contacts());
+  main_view_->SignalMessage.Connect(
+      this, [this](const ChatMessage& message) { chat_windows_->OnMessage(message); });
+  main_view_->SignalOpenChat.Connect(
+      this, [this](const std::string& contact) { chat_windows_->Open(contact); });
+  notifier_->SignalOpenChat.Connect(
+      this, [this](const std::string& contact) { chat_windows_->Open(contact); });
   g_signal_connect(window_, "close-request", G_CALLBACK(&GtkFrontEnd::OnCloseRequest), this);
   window->app()->SignalSessionStarted.Connect(
       this, [this](ChatSession*) { ShowPage(kMainPage); });
@@ -122,6 +130,7 @@ GtkFrontEnd::~GtkFrontEnd() {
   // The views hold widgets inside the window: they go first.
   settings_window_.reset();
   tray_.reset();
+  chat_windows_.reset();
   gtk_window_destroy(GTK_WINDOW(window_));
   notifier_.reset();
   main_view_.reset();

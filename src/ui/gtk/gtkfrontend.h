@@ -10,6 +10,7 @@
 
 namespace vexalo {
 
+class ChatWindows;
 class DesktopNotifier;
 class MainView;
 class PhoneWindow;
@@ -51,6 +52,7 @@ class GtkFrontEnd : public SlotHost {
   GMenu* menu_;
   std::unique_ptr<SignInView> signin_view_;
   std::unique_ptr<MainView> main_view_;
+  std::unique_ptr<ChatWindows> chat_windows_;
   std::unique_ptr<DesktopNotifier> notifier_;
   std::unique_ptr<SettingsWindow> settings_window_;
   std::unique_ptr<TrayIcon> tray_;

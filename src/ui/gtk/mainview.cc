@@ -84,6 +84,7 @@ MainView::MainView(PhoneApp* app, GMenuModel* menu)
     }
   });
   app_->SignalSessionStarted.Connect(this, &MainView::OnSessionStarted);
+  list_.SignalActivated.Connect(this, [this](const std::string& address) { SignalOpenChat(address); });
   app_->SignalSessionEnded.Connect(this, &MainView::OnSessionEnded);
 }
 

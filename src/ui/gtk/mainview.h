@@ -39,6 +39,8 @@ class MainView : public SlotHost {
   Signal<const ChatMessage&> SignalMessage;
   Signal<const std::string&> SignalSubscriptionRequest;
   Signal<int> SignalMail;
+  // The user opened a contact from the list (its bare address).
+  Signal<const std::string&> SignalOpenChat;
 
  private:
   void OnSessionStarted(ChatSession* session);
