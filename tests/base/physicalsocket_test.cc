@@ -111,6 +111,26 @@ TEST_F(SocketPairTest, UnreadDataHoldsTheCloseBack) {
   ASSERT_TRUE(RunUntil([&] { return server_events_->closes > 0; }));
 }
 
+// Closing with input we never read must not reset the connection: a reset would lose what we
+// sent last (a closing "</stream:stream>") before the peer read it.
+TEST_F(SocketPairTest, CloseWithUnreadInputIsAnOrderlyCloseNotAReset) {
+  ConnectPair();
+  std::string reply(3000, 'r');
+  ASSERT_EQ(server_->Send(reply.data(), reply.size()), 3000);
+  ASSERT_TRUE(RunUntil([&] { return client_events_->reads > 0; }));
+  ASSERT_EQ(client_->Send("bye", 3), 3);
+  client_->Close();  // the reply is still unread
+  std::string received;
+  server_events_->on_read = [&](EventSocket* s) {
+    char buffer[64];
+    int n = s->Recv(buffer, sizeof(buffer));
+    if (n > 0) received.append(buffer, n);
+  };
+  ASSERT_TRUE(RunUntil([&] { return server_events_->closes > 0; }));
+  EXPECT_EQ(received, "bye");
+  EXPECT_EQ(server_events_->close_error, 0);
+}
+
 TEST_F(SocketPairTest, ReadHandlerThatClosesStopsTheRestOfTheRound) {
   ConnectPair();
   // A fresh accepted socket wants both read and write: data makes both due in one round.

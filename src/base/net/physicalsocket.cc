@@ -179,6 +179,7 @@ EventSocket* PhysicalSocket::Accept(SocketAddress* from) {
 
 int PhysicalSocket::Close() {
   if (fd_ < 0) return 0;
+  if (type_ == kStreamSocket && state_ == CONN_CONNECTED) DiscardUnreadInput();
   int rc = close(fd_);
   RecordErrno();
   if (rc == 0) error_ = 0;
@@ -186,6 +187,17 @@ int PhysicalSocket::Close() {
   state_ = CONN_CLOSED;
   listening_ = false;
   return rc;
+}
+
+void PhysicalSocket::DiscardUnreadInput() {
+  // Closing a TCP socket that still holds unread input resets the connection, and a reset
+  // can take with it what we sent last (a closing "</stream:stream>") before the peer read it:
+  // what nobody will read is taken off first, so the close is an orderly FIN.
+  char scratch[4096];
+  for (int i = 0; i < 64; ++i) {
+    const ssize_t n = recv(fd_, scratch, sizeof(scratch), MSG_DONTWAIT);
+    if (n <= 0) break;
+  }
 }
 
 uint16_t PhysicalSocket::SnapToPlateau(int mtu) {

@@ -49,6 +49,7 @@ class PhysicalSocket : public EventSocket {
   // Re-creates the (still unused) socket when `address` is of the other family.
   bool MatchFamily(const SocketAddress& address);
   void RecordErrno();
+  void DiscardUnreadInput();
   // A send's result: the count, or -1 with the error recorded and writes re-armed on would-block.
   int SendResult(ssize_t sent);
   // Event sockets re-arm these after would-block results; a blocking socket ignores them.
