@@ -85,11 +85,13 @@ void ChatApp::OnCallCommand() {
     OnAnswerCommand();
     return;
   }
-  if (state_ != CUS_CALLABLE) return;
+  // A call being placed reports its ring only from the next turn of the loop: a second
+  // command until then would place a second call to the same contact.
+  if (state_ != CUS_CALLABLE || placing_) return;
   XmppAddress target = CallTarget();
   if (!target.HasResource()) return;
   pending_target_ = target;
-  host_->PlaceCall(target);
+  placing_ = host_->PlaceCall(target);
 }
 
 void ChatApp::OnAnswerCommand() {
@@ -124,6 +126,7 @@ void ChatApp::Resume() {
 
 bool ChatApp::AttachCall(Call* call, Session* session) {
   if (call_ != nullptr || (state_ != CUS_NOT_CALLABLE && state_ != CUS_CALLABLE)) return false;
+  placing_ = false;
   call_ = call;
   session_ = session;
   call->SessionRemoved.Connect(this, [this](Call*, Session* removed) {

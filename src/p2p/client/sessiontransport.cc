@@ -67,6 +67,13 @@ void SessionTransport::HandleMessage(QueuedMessage* msg) {
       sockets_.push_back(socket);
       socket->Connect();
       request->socket = socket;
+      std::vector<Candidate> held;
+      std::erase_if(held_candidates_, [&](const Candidate& candidate) {
+        if (candidate.name != socket->name()) return false;
+        held.push_back(candidate);
+        return true;
+      });
+      if (!held.empty()) socket->OnRemoteCandidates(held);
       break;
     }
     case kDestroySocket: {
@@ -93,6 +100,14 @@ void SessionTransport::HandleMessage(QueuedMessage* msg) {
           if (candidate.name == socket->name()) mine.push_back(candidate);
         }
         if (!mine.empty()) socket->OnRemoteCandidates(mine);
+      }
+      for (const Candidate& candidate : data->value()) {
+        const bool claimed = std::any_of(sockets_.begin(), sockets_.end(), [&](P2PSocket* s) {
+          return s->name() == candidate.name;
+        });
+        if (!claimed && held_candidates_.size() < kMaxHeldCandidates) {
+          held_candidates_.push_back(candidate);
+        }
       }
       break;
     }

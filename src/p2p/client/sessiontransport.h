@@ -29,6 +29,8 @@ class SessionTransport : public MessageTarget, public SlotHost {
     kWritableChanged = 8,   // signalling
   };
   static constexpr size_t kMaxSockets = 8;
+  // Remote candidates for a channel not made here yet, kept until it is.
+  static constexpr size_t kMaxHeldCandidates = 128;
 
   // `worker` may be the signalling queue itself (everything then runs on one thread).
   SessionTransport(EventQueue* signaling, EventQueue* worker, PortAllocator* allocator);
@@ -72,6 +74,9 @@ class SessionTransport : public MessageTarget, public SlotHost {
   EventQueue* worker_;
   PortAllocator* allocator_;
   std::vector<P2PSocket*> sockets_;  // worker thread only
+  // The peer may signal a channel's candidates before our side made that channel (a callee
+  // makes its sockets when the call is set up): they wait here. Worker thread only.
+  std::vector<Candidate> held_candidates_;
   std::mutex lock_;
   std::vector<Candidate> pending_;  // guarded by lock_
   std::atomic<bool> candidates_allowed_{false};
