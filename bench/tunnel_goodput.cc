@@ -51,8 +51,21 @@ class UdpEnd : public PseudoTcpOwner {
     setsockopt(fd, IPPROTO_IP, IP_MTU_DISCOVER, &dont_fragment, sizeof dont_fragment);
   }
   void OnTcpOpen(PseudoTcp*) override { open = true; }
-  void OnTcpReadable(PseudoTcp*) override {}
-  void OnTcpWriteable(PseudoTcp*) override {}
+  // Reading and refilling as each packet is taken in, not once per poll batch: a batch of
+  // a whole window left unread would be advertised as a shut window in the ACKs it draws.
+  void OnTcpReadable(PseudoTcp*) override { Drain(); }
+  void OnTcpWriteable(PseudoTcp*) override { Fill(); }
+  void Drain() {
+    int n;
+    while ((n = tcp.Recv(chunk.data(), chunk.size())) > 0) received += static_cast<size_t>(n);
+  }
+  void Fill() {
+    while (sent < to_send) {
+      int n = tcp.Send(chunk.data(), std::min(chunk.size(), to_send - sent));
+      if (n <= 0) break;
+      sent += static_cast<size_t>(n);
+    }
+  }
   void OnTcpClosed(PseudoTcp*, int error) override { closed_error = error ? error : -1; }
   WriteResult TcpWritePacket(PseudoTcp*, const char* bytes, size_t length) override {
     ssize_t n = sendto(fd, bytes, length, 0, reinterpret_cast<const sockaddr*>(&peer), sizeof peer);
@@ -78,43 +91,39 @@ class UdpEnd : public PseudoTcpOwner {
   PseudoTcp tcp;
   bool open = false;
   int closed_error = 0;
+  std::vector<char> chunk = std::vector<char>(65536, 'x');
+  size_t received = 0;
+  size_t sent = 0;
+  size_t to_send = 0;
 };
 
 // The receiver times from the connection's opening to the last byte.
 bool PseudoTcpReceive(sockaddr_in local, sockaddr_in peer, size_t total, int limit_s, double* seconds) {
   UdpEnd end(local, peer);
   end.tcp.NotifyMTU(1500);
-  std::vector<char> chunk(65536);
-  size_t received = 0;
   Tick start = 0;
   const Tick deadline = NowMs() + limit_s * 1000;
-  while (received < total && NowMs() < deadline && !end.closed_error) {
+  while (end.received < total && NowMs() < deadline && !end.closed_error) {
     end.Step();
     if (end.open && start == 0) start = NowMs();
-    int n;
-    while ((n = end.tcp.Recv(chunk.data(), chunk.size())) > 0) received += static_cast<size_t>(n);
+    end.Drain();
   }
   *seconds = static_cast<double>(NowMs() - start) / 1000.0;
   // Lets the last ACKs out.
   for (Tick end_at = NowMs() + 1000; NowMs() < end_at;) end.Step();
-  return received == total;
+  return end.received == total;
 }
 
 bool PseudoTcpSend(sockaddr_in local, sockaddr_in peer, size_t total, int limit_s) {
   UdpEnd end(local, peer);
   end.tcp.NotifyMTU(1500);
   end.tcp.Connect();
-  std::vector<char> chunk(65536, 'x');
-  size_t sent = 0;
+  end.to_send = total;
   const Tick deadline = NowMs() + limit_s * 1000;
   while (NowMs() < deadline && !end.closed_error) {
     if (end.open) {
-      while (sent < total) {
-        int n = end.tcp.Send(chunk.data(), std::min(chunk.size(), total - sent));
-        if (n <= 0) break;
-        sent += static_cast<size_t>(n);
-      }
-      if (sent == total && end.tcp.buffered_send() == 0) return true;
+      end.Fill();
+      if (end.sent == total && end.tcp.buffered_send() == 0) return true;
     }
     end.Step();
   }

@@ -64,7 +64,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     tcp.NotifyClock(now);
     int64_t timeout = 0;
     tcp.GetNextClock(now, &timeout);
-    if (tcp.buffered_receive() > PseudoTcp::kBufferSize || tcp.buffered_send() > PseudoTcp::kBufferSize) abort();
+    if (tcp.buffered_receive() > PseudoTcp::kBufferSize || tcp.buffered_send() > PseudoTcp::kSendBufferSize) abort();
     tcp.Send(outgoing.data(), 1000);
   }
   return 0;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 
 #include "base/net/socketerrors.h"
@@ -152,7 +153,8 @@ TEST(PseudoTcp, ThreeDuplicateAcksTriggerOneFastRetransmission) {
   const uint32_t mss = tcp.mss();
   ASSERT_EQ(mss, 1448u);
   link.a().Write(Pattern(60 * mss));
-  // A few rounds of full ACKs open the congestion window (slow start: one segment per ACK).
+  // A few rounds of full ACKs open the congestion window (slow start: by the bytes acknowledged,
+  // at most two segments per ACK; each ACK here covers a flight of several).
   uint32_t snd_nxt = 0;
   for (int round = 0; round < 3; ++round) {
     auto data = DataPackets(link.a());
@@ -161,7 +163,7 @@ TEST(PseudoTcp, ThreeDuplicateAcksTriggerOneFastRetransmission) {
     const uint32_t cwnd = tcp.cwnd();
     std::string ack = Segment(1, snd_nxt, 0, 61440, "");
     ASSERT_TRUE(tcp.NotifyPacket(ack.data(), ack.size()));
-    EXPECT_EQ(tcp.cwnd(), cwnd + mss) << "round " << round;
+    EXPECT_EQ(tcp.cwnd(), cwnd + 2 * mss) << "round " << round;
   }
   auto data = DataPackets(link.a());
   const uint32_t snd_una = snd_nxt;
@@ -362,6 +364,51 @@ TEST_P(PseudoTcpImpairedLink, StreamArrivesWholeAndInOrder) {
     EXPECT_FALSE(link.a().closed);
     EXPECT_FALSE(link.b().closed);
   }
+}
+
+// A bulk transfer over a clean 50 ms round trip keeps a full receive window in flight: the
+// owner refills only on OnTcpWriteable, the window opens two segments per ACK from a start of
+// three, and no lone segment waits out the peer's delayed ACK.
+TEST(PseudoTcp, BulkTransferOnACleanLinkFillsTheReceiveWindow) {
+  PseudoTcpLink link({0, 0, 0, 25, 30}, 1);
+  link.a().tcp.NotifyMTU(1500);
+  link.b().tcp.NotifyMTU(1500);
+  Connect(link);
+  PseudoTcp& tcp = link.a().tcp;
+  const uint32_t mss = tcp.mss();
+  const std::string data = Pattern(1 << 20);
+  link.a().Write(data);
+  const Tick start = link.now;
+  uint32_t most_in_flight = 0;
+  Tick full_window_at = 0;
+  ASSERT_TRUE(link.RunUntil(
+      [&] {
+        most_in_flight = std::max(most_in_flight, tcp.in_flight());
+        if (full_window_at == 0 && tcp.in_flight() + mss > tcp.send_window()) full_window_at = link.now;
+        return link.b().received.size() == data.size();
+      },
+      60000));
+  EXPECT_TRUE(link.b().received == data);
+  // The reader drains at once, so the peer's window is the buffer less the segment just taken in.
+  EXPECT_GE(most_in_flight, PseudoTcp::kBufferSize - 2 * mss);
+  // Slow start from three segments, two more per ACK, reaches the window within eight round trips.
+  ASSERT_NE(full_window_at, 0);
+  EXPECT_LE(full_window_at - start, 8 * 50);
+  // The first segments go out together, the last short one does not wait behind a full one.
+  const auto& sent = link.a().sent;
+  auto is_data = [&](const PseudoTcpLink::SentPacket& p) {
+    return p.payload > 0 && !(p.flags & PseudoTcp::kFlagControl) && p.time >= start;
+  };
+  auto first_data = std::find_if(sent.begin(), sent.end(), is_data);
+  ASSERT_NE(first_data, sent.end());
+  EXPECT_EQ(std::count_if(sent.begin(), sent.end(), [&](const auto& p) { return is_data(p) && p.time == first_data->time; }),
+            PseudoTcp::kInitialSegments);
+  Tick last_data = 0;
+  for (const auto& p : sent) {
+    EXPECT_FALSE(p.retransmission);
+    if (p.payload > 0) last_data = p.time;
+  }
+  EXPECT_LT(link.now - last_data, PseudoTcp::kDelayedAckMs);
 }
 
 INSTANTIATE_TEST_SUITE_P(

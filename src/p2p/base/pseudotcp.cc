@@ -98,12 +98,12 @@ int PseudoTcp::Send(const char* data, size_t length) {
     error_ = kSocketNotConnected;
     return -1;
   }
-  if (slen_ == kBufferSize) {
+  if (slen_ == kSendBufferSize) {
     write_wait_ = true;
     error_ = kSocketWouldBlock;
     return -1;
   }
-  uint32_t n = static_cast<uint32_t>(std::min<size_t>(length, kBufferSize - slen_));
+  uint32_t n = static_cast<uint32_t>(std::min<size_t>(length, kSendBufferSize - slen_));
   Queue(data, n, false);
   AttemptSend(AckRequest::kNone);
   return static_cast<int>(n);
@@ -289,7 +289,9 @@ bool PseudoTcp::ProcessAck(const Header& header, uint32_t length, Tick now) {
     } else {
       dup_acks_ = 0;
       if (cwnd_ < ssthresh_) {
-        cwnd_ += mss_;
+        // By the bytes acknowledged, up to two segments (RFC 3465): the peer acknowledges every
+        // second segment, and one segment per ACK would grow the window by only half per round trip.
+        cwnd_ += std::min(acked, 2 * mss_);
       } else {
         cwnd_ += std::max<uint32_t>(1, static_cast<uint32_t>(uint64_t{mss_} * mss_ / cwnd_));
       }
@@ -301,7 +303,7 @@ bool PseudoTcp::ProcessAck(const Header& header, uint32_t length, Tick now) {
       owner_->OnTcpOpen(this);
       if (state_ == TCP_CLOSED) return false;
     }
-    if (write_wait_ && slen_ < kBufferSize * 2 / 3) {
+    if (write_wait_ && slen_ < kSendBufferSize * 2 / 3) {
       write_wait_ = false;
       owner_->OnTcpWriteable(this);
       if (state_ == TCP_CLOSED) return false;
@@ -400,7 +402,9 @@ void PseudoTcp::Queue(const char* data, uint32_t length, bool control) {
 
 void PseudoTcp::AttemptSend(AckRequest request) {
   Tick now = clock_();
-  if (now - last_send_ > rto_) cwnd_ = mss_;  // restart after idle
+  // Restart after idle with two segments, not one: the peer acknowledges every second segment at
+  // once, but a lone one only after its delayed-ACK time, which would stall every restart.
+  if (now - last_send_ > rto_) cwnd_ = std::min(cwnd_, kInitialSegments * mss_);
   while (true) {
     uint32_t effective = cwnd_;
     if (dup_acks_ == 1 || dup_acks_ == 2) effective += dup_acks_ * mss_;
@@ -413,11 +417,15 @@ void PseudoTcp::AttemptSend(AckRequest request) {
       available = uint64_t{usable} * 4 < snd_wnd_ ? 0 : usable;
     }
     if (available == 0) break;
-    if (in_flight > 0 && available < mss_) break;  // Nagle
+    // Nagle, as Minshall refined it: hold a short segment back only while an earlier short one is
+    // unacknowledged. Holding it behind full segments would leave the last full one alone in
+    // flight, waiting out the peer's delayed ACK at the end of every burst.
+    if (in_flight > 0 && available < mss_ && SeqDiff(short_sent_end_, snd_una_) > 0) break;
     auto segment = std::find_if(segments_.begin(), segments_.end(),
                                 [](const Segment& s) { return s.transmissions == 0; });
     if (segment == segments_.end()) break;
     if (segment->length > available) SplitSegment(segment, available);
+    if (segment->length < mss_) short_sent_end_ = segment->seq + segment->length;
     SendResult result = Transmit(segment, now);
     if (result == SendResult::kFailed) {
       LOG(kVerbose) << "PseudoTcp::attemptSend - transmit failed!";
@@ -542,7 +550,7 @@ void PseudoTcp::AdjustMss() {
   while (mss_level_ < kLastMtuLevel && kMtuPlateaus[mss_level_] > mtu_hint_) ++mss_level_;
   mss_ = mtu_hint_ - kPacketOverhead;
   ssthresh_ = std::max(ssthresh_, 2 * mss_);
-  cwnd_ = std::max(cwnd_, mss_);
+  cwnd_ = std::max(cwnd_, kInitialSegments * mss_);
 }
 
 void PseudoTcp::SetState(TcpState state) {

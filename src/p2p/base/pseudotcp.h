@@ -23,6 +23,10 @@ class PseudoTcp {
 
   static constexpr size_t kHeaderSize = 24;
   static constexpr uint32_t kBufferSize = 61440;
+  // Twice the largest window: the owner refills only once a third has drained (OnTcpWriteable), and
+  // the unacknowledged bytes stay in this buffer, so one window's worth would leave the link idle
+  // for part of every round trip. Local only: the peer sees just the receive window.
+  static constexpr uint32_t kSendBufferSize = 2 * kBufferSize;
   static constexpr uint8_t kFlagControl = 0x02;
   static constexpr uint8_t kFlagReset = 0x04;
   static constexpr uint8_t kControlConnect = 0;
@@ -39,6 +43,8 @@ class PseudoTcp {
   static constexpr int64_t kProbeGiveUpMs = 15000;
   // 20 bytes of IP, 8 of UDP and our own header.
   static constexpr uint32_t kPacketOverhead = 52;
+  // Initial and restart congestion window in segments: RFC 5681 allows three at this MSS.
+  static constexpr uint32_t kInitialSegments = 3;
 
   using Clock = std::function<Tick()>;
 
@@ -67,6 +73,7 @@ class PseudoTcp {
   uint32_t receive_window() const { return rcv_wnd_; }
   uint32_t duplicate_acks() const { return dup_acks_; }
   uint32_t buffered_send() const { return slen_; }
+  uint32_t in_flight() const { return InFlight(); }
   uint32_t buffered_receive() const { return rlen_; }
 
  private:
@@ -131,7 +138,7 @@ class PseudoTcp {
   // Blocks held ahead of rcv_nxt, sorted and merged so duplicates cannot make the list grow.
   std::list<Range> out_of_order_;
 
-  ByteRing send_buffer_{kBufferSize};
+  ByteRing send_buffer_{kSendBufferSize};
   uint32_t slen_ = 0;
   std::list<Segment> segments_;
   uint32_t snd_una_ = 0;
@@ -144,6 +151,8 @@ class PseudoTcp {
   uint32_t cwnd_ = 32;
   uint32_t ssthresh_ = kBufferSize;
   uint32_t dup_acks_ = 0;
+  // End of the last segment sent shorter than the MSS, for Nagle.
+  uint32_t short_sent_end_ = 0;
   uint32_t recover_ = 0;
   uint32_t rto_ = 3000;
   uint32_t srtt_ = 0;
