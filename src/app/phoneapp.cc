@@ -271,6 +271,7 @@ void PhoneApp::OnUserSettingsChanged(const Settings& old_settings, const Setting
                             old_settings.adjust_mic != new_settings.adjust_mic)) {
     calls_->ApplyAudioSettings(new_settings);
   }
+  if (calls_ != nullptr) calls_->SetSoundSettings(new_settings);
   if (!IsSignedIn() || server_settings_ == nullptr) return;
   server_settings_->StoreMailNotifications(new_settings.MailNoteOn());
 }
@@ -289,6 +290,8 @@ void PhoneApp::StartCalls() {
                                         session_.get(), session_namespace_, phone_namespace_,
                                         voice_engine_factory_());
   session_stack_->AddClient(calls_->call_client());
+  if (settings_ != nullptr) calls_->SetSoundSettings(settings_->Current());
+  if (call_sound_output_) calls_->SetCallSounds(std::make_unique<SoundPlayer>(call_sound_output_));
   SignalCallsStarted(calls_.get());
 }
 

@@ -11,6 +11,7 @@
 #include "app/signinclient.h"
 #include "base/runtime/queuetaskrunner.h"
 #include "base/runtime/signal.h"
+#include "voice/soundplayer.h"
 #include "xmpp/stream/streamengine.h"
 #include "xmpp/stream/xmppaddress.h"
 #include "xmpp/stream/xmpptrafficlog.h"
@@ -96,6 +97,11 @@ class PhoneApp : public SignInClient, public SlotHost {
   using VoiceEngineFactory = std::function<std::unique_ptr<VoiceEngine>()>;
   void SetCallSettings(std::string session_namespace, std::string phone_namespace,
                        VoiceEngineFactory factory);
+  // Where the ring, ring-back and call-waiting sounds play (opened while one plays; a factory
+  // that gives null keeps their timing without a device); unset: no call sounds.
+  void SetCallSoundOutput(SoundPlayer::OutputFactory factory) {
+    call_sound_output_ = std::move(factory);
+  }
   // The calls of the signed-in connection; null without a session stack or calls.
   PhoneCalls* calls() const { return calls_.get(); }
   Signal<PhoneCalls*> SignalCallsStarted;
@@ -138,6 +144,7 @@ class PhoneApp : public SignInClient, public SlotHost {
   std::string session_namespace_;
   std::string phone_namespace_;
   VoiceEngineFactory voice_engine_factory_;
+  SoundPlayer::OutputFactory call_sound_output_;
   XmppAddress bound_;
   bool signed_in_ = false;
   bool logout_requested_ = false;

@@ -1,5 +1,6 @@
 #include "app/phonecalls.h"
 
+#include "app/callsoundchooser.h"
 #include "app/chatsession.h"
 #include "app/settings.h"
 #include "base/runtime/logging.h"
@@ -165,7 +166,26 @@ void PhoneCalls::OnChatAppState(ChatApp* app, int32_t state) {
   } else if (state == CUS_CALL_ON_HOLD && client_.focus() == app->call()) {
     client_.SetFocus(nullptr);
   }
+  UpdateCallSound(app, state);
   SignalCallState(app->contact(), state);
+}
+
+void PhoneCalls::SetCallSounds(std::unique_ptr<SoundPlayer> player) { sounds_ = std::move(player); }
+
+void PhoneCalls::UpdateCallSound(ChatApp* app, int32_t state) {
+  if (sounds_ == nullptr) return;
+  using Focus = CallSoundChooser::Focus;
+  const Call* focus = client_.focus();
+  const Focus holder = focus == nullptr          ? Focus::kNobody
+                       : focus == app->call()    ? Focus::kThisContact
+                                                 : Focus::kAnotherContact;
+  const int sound = CallSoundChooser::Choose(state, holder, sound_settings_);
+  // A contact coming online or going away must not silence another contact's ring.
+  if (sound == kSoundNone && sounds_->playing() != kSoundNone && app->contact() != sound_owner_) {
+    return;
+  }
+  sound_owner_ = app->contact();
+  sounds_->Play(sound);
 }
 
 bool PhoneCalls::CallContact(const XmppAddress& jid) {

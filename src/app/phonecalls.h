@@ -10,8 +10,10 @@
 #include "app/chatapp.h"
 #include "app/chatapphost.h"
 #include "app/contactrecord.h"
+#include "app/settings.h"
 #include "base/runtime/signal.h"
 #include "session/phone/callclient.h"
+#include "voice/soundplayer.h"
 #include "voice/voiceengine.h"
 
 namespace vexalo {
@@ -61,6 +63,11 @@ class PhoneCalls : public ChatAppHost, public SlotHost {
   // The options' devices (by name; the default-device text or an unknown name is the default
   // device) and gain control.
   bool ApplyAudioSettings(const Settings& settings);
+  // The ring, ring-back and call-waiting sounds follow the call-user states on `player`; the
+  // settings say whether incoming calls ring.
+  void SetCallSounds(std::unique_ptr<SoundPlayer> player);
+  void SetSoundSettings(const Settings& settings) { sound_settings_ = settings; }
+  int call_sound() const { return sounds_ != nullptr ? sounds_->playing() : 0; }
 
   // A coordinator's call-user state changed (the contact's bare JID, the state).
   Signal<const XmppAddress&, int32_t> SignalCallState;
@@ -73,6 +80,7 @@ class PhoneCalls : public ChatAppHost, public SlotHost {
   void OnCallSessionState(Call* call, Session* session, Session::State state);
   void OnChatAppState(ChatApp* app, int32_t state);
   void OnContactChanged(const XmppAddress& bare);
+  void UpdateCallSound(ChatApp* app, int32_t state);
 
   ChatSession* chat_;
   CallClient client_;
@@ -81,6 +89,10 @@ class PhoneCalls : public ChatAppHost, public SlotHost {
   std::map<Call*, ChatApp*> bound_;
   // Strangers whose calls were turned down: logged once each.
   std::set<XmppAddress> refused_logged_;
+  std::unique_ptr<SoundPlayer> sounds_;
+  Settings sound_settings_;
+  // The contact whose state chose the playing sound.
+  XmppAddress sound_owner_;
 };
 
 }  // namespace vexalo

@@ -38,6 +38,7 @@
 #include "platform/singleinstance.h"
 #include "platform/xdgpaths.h"
 #include "ui/console/consolefrontend.h"
+#include "voice/pulseaudiooutput.h"
 #include "voice/voiceengine.h"
 #include "voice/wavfileinput.h"
 #include "voice/wavfileoutput.h"
@@ -266,6 +267,11 @@ int RunNormal(const StartOptions& options, const ProductIdentity& identity,
     window->app()->SetCallSettings(environment.profile.SessionNamespace(),
                                    environment.profile.PhoneNamespace(),
                                    MakeVoiceEngineFactory(options.audio_in, options.audio_out));
+    // Call sounds play on the sound server's default output; with sound files as devices they
+    // keep their timing but reach no device.
+    window->app()->SetCallSoundOutput([files = options.audio_out.has_value()]() {
+      return files ? nullptr : std::make_unique<PulseAudioOutput>("");
+    });
     if (options.console) {
       console = std::make_unique<ConsoleFrontEnd>(window.get(), STDIN_FILENO, stdout,
                                                   std::move(console_password),

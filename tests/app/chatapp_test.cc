@@ -219,6 +219,55 @@ TEST_F(ChatAppTest, ASecondCallFromTheSameContactIsHungUp) {
   EXPECT_EQ(BobForAlice()->state(), CUS_ACTIVE_CALL);
 }
 
+// The sounds follow each side's call-user states: the caller hears the ring-back, the callee
+// the ring; a second caller while a call has the audio gets the waiting tone; a contact who
+// comes online meanwhile does not silence it; answering or ending stops the sound.
+TEST_F(ChatAppTest, CallSoundsFollowTheCallStates) {
+  // No device: the players keep their timing on their own threads.
+  for (AppParty* party : {&alice_, &bob_}) {
+    party->calls.SetCallSounds(std::make_unique<SoundPlayer>([] { return nullptr; }));
+  }
+  const XmppAddress kCarol("carol@example.test/c");
+  AppParty carol(kCarol, &queue_);
+  router_.Add(&carol);
+  carol.registry.RequestSignaling.Connect(this, [&carol] { carol.registry.OnSignalingReady(); });
+  carol.calls.OnRosterItem(Contact(kBob, RosterSubscription::kBoth));
+  carol.calls.OnPresence(Presence(kBob, true));
+  bob_.calls.OnRosterItem(Contact(kCarol, RosterSubscription::kBoth));
+  ASSERT_EQ(bob_.calls.ChatAppFor(kCarol)->state(), CUS_NOT_CALLABLE);
+
+  AliceForBob()->OnCallCommand();
+  Run(50);
+  EXPECT_EQ(alice_.calls.call_sound(), kSoundRingBack);
+  EXPECT_EQ(bob_.calls.call_sound(), kSoundIncomingRing);
+  bob_.calls.OnPresence(Presence(kCarol, true));  // Carol callable for Bob: the ring goes on
+  ASSERT_EQ(bob_.calls.ChatAppFor(kCarol)->state(), CUS_CALLABLE);
+  EXPECT_EQ(bob_.calls.call_sound(), kSoundIncomingRing);
+  BobForAlice()->OnAnswerCommand();
+  Run(50);
+  EXPECT_EQ(alice_.calls.call_sound(), kSoundNone);
+  EXPECT_EQ(bob_.calls.call_sound(), kSoundNone);
+
+  carol.calls.ChatAppFor(kBob)->OnCallCommand();
+  Run(50);
+  EXPECT_EQ(bob_.calls.ChatAppFor(kCarol)->state(), CUS_INCOMING_RING);
+  EXPECT_EQ(bob_.calls.call_sound(), kSoundCallWaiting);
+  bob_.calls.ChatAppFor(kCarol)->OnHangUpCommand();
+  Run(100);
+  EXPECT_EQ(bob_.calls.call_sound(), kSoundNone);
+
+  // With rings off an incoming call is silent; the caller still hears the ring-back.
+  BobForAlice()->OnHangUpCommand();
+  Run(100);
+  Settings quiet;
+  quiet.call_ring = 0;
+  bob_.calls.SetSoundSettings(quiet);
+  AliceForBob()->OnCallCommand();
+  Run(50);
+  EXPECT_EQ(alice_.calls.call_sound(), kSoundRingBack);
+  EXPECT_EQ(bob_.calls.call_sound(), kSoundNone);
+}
+
 TEST(ChatAppQuality, LevelFollowsTheBestConnectionsRoundTrip) {
   const struct {
     bool best, writable;
