@@ -85,13 +85,11 @@ void ChatApp::OnCallCommand() {
     OnAnswerCommand();
     return;
   }
-  // A call being placed reports its ring only from the next turn of the loop: a second
-  // command until then would place a second call to the same contact.
-  if (state_ != CUS_CALLABLE || placing_) return;
+  if (state_ != CUS_CALLABLE) return;
   XmppAddress target = CallTarget();
   if (!target.HasResource()) return;
   pending_target_ = target;
-  placing_ = host_->PlaceCall(target);
+  host_->PlaceCall(target);
 }
 
 void ChatApp::OnAnswerCommand() {
@@ -126,7 +124,6 @@ void ChatApp::Resume() {
 
 bool ChatApp::AttachCall(Call* call, Session* session) {
   if (call_ != nullptr || (state_ != CUS_NOT_CALLABLE && state_ != CUS_CALLABLE)) return false;
-  placing_ = false;
   call_ = call;
   session_ = session;
   call->SessionRemoved.Connect(this, [this](Call*, Session* removed) {

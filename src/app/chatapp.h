@@ -75,8 +75,6 @@ class ChatApp : public SlotHost {
   XmppAddress contact_;  // bare
   XmppAddress remote_;   // may carry the conversation partner's resource
   XmppAddress pending_target_;
-  // A call was placed and has not reached us as a session yet.
-  bool placing_ = false;
   Call* call_ = nullptr;
   Session* session_ = nullptr;
   int32_t state_ = CUS_NOT_CALLABLE;

@@ -15,8 +15,7 @@ class ChatAppHost {
   virtual CallClient* call_client() = 0;
   // Null for a contact we know nothing of.
   virtual const ContactRecord* FindContact(const XmppAddress& bare) = 0;
-  // False when no session could be started.
-  virtual bool PlaceCall(const XmppAddress& target) = 0;
+  virtual void PlaceCall(const XmppAddress& target) = 0;
   // The user answered a call from the contact.
   virtual void OnCallAccepted(const XmppAddress& bare) = 0;
   // The peer's client answered our session messages with an error.

@@ -92,15 +92,13 @@ ChatApp* PhoneCalls::FindCall(const XmppAddress& jid) {
   return found;
 }
 
-bool PhoneCalls::PlaceCall(const XmppAddress& target) {
+void PhoneCalls::PlaceCall(const XmppAddress& target) {
   Call* call = client_.CreateCall();
   if (call->InitiateSession(target.ToString()) == nullptr) {
     LOG(kWarning) << "PhoneCalls::PlaceCall - could not start a session with "
                   << target.ToString();
     client_.DestroyCall(call);
-    return false;
   }
-  return true;
 }
 
 void PhoneCalls::OnPeerRefusedSession(const XmppAddress& peer) {

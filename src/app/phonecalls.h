@@ -39,7 +39,7 @@ class PhoneCalls : public ChatAppHost, public SlotHost {
   // ChatAppHost
   CallClient* call_client() override { return &client_; }
   const ContactRecord* FindContact(const XmppAddress& bare) override;
-  bool PlaceCall(const XmppAddress& target) override;
+  void PlaceCall(const XmppAddress& target) override;
   void OnCallAccepted(const XmppAddress&) override {}
   void OnPeerRefusedSession(const XmppAddress& peer) override;
 
