@@ -16,7 +16,9 @@ namespace {
 class ThemeFolders : public ::testing::Test {
  protected:
   void SetUp() override {
-    root_ = g_dir_make_tmp("vexalo-themes-XXXXXX", nullptr);
+    gchar* made = g_dir_make_tmp("vexalo-themes-XXXXXX", nullptr);
+    root_ = made;
+    g_free(made);
     system_ = root_ + "/system";
     user_ = root_ + "/user";
   }

@@ -100,10 +100,15 @@ class TrayHost {
     if (answer == nullptr) return "<error>";
     GVariant* value = nullptr;
     g_variant_get(answer, "(v)", &value);
-    std::string text = g_variant_is_of_type(value, G_VARIANT_TYPE_STRING) ||
-                               g_variant_is_of_type(value, G_VARIANT_TYPE_OBJECT_PATH)
-                           ? g_variant_get_string(value, nullptr)
-                           : g_variant_print(value, FALSE);
+    std::string text;
+    if (g_variant_is_of_type(value, G_VARIANT_TYPE_STRING) ||
+        g_variant_is_of_type(value, G_VARIANT_TYPE_OBJECT_PATH)) {
+      text = g_variant_get_string(value, nullptr);
+    } else {
+      gchar* printed = g_variant_print(value, FALSE);
+      text = printed;
+      g_free(printed);
+    }
     g_variant_unref(value);
     g_variant_unref(answer);
     return text;
