@@ -1,5 +1,9 @@
 #include "app/phoneapp.h"
 
+// Before anything that brings the P2P candidate header: its namespace-wide PROTO_TCP would
+// otherwise be shadowed by the socket's own enumerators (clang's -Wshadow).
+#include "base/net/stackedservicesocket.h"
+
 #include <glib.h>
 
 #include <algorithm>
@@ -14,7 +18,6 @@
 #include "app/settingsstore.h"
 #include "app/signinsink.h"
 #include "base/runtime/logging.h"
-#include "base/net/stackedservicesocket.h"
 #include "p2p/client/sessionstack.h"
 #include "p2p/client/sessionworker.h"
 #include "xmpp/server/relayinfotask.h"
